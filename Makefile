@@ -1,0 +1,51 @@
+# Every target runs the setup first, so each one works on a fresh machine.
+#   make demo    build, then run the tool on the emulated hardware
+#   make test    sanitizer builds and every test
+#   make bench   release build and the benchmarks
+#   make fuzz    libFuzzer build and a short run of every fuzz target
+
+JOBS     ?= $(shell nproc)
+FUZZ_SECONDS ?= 20
+CMAKE_GEN = -G Ninja
+
+.PHONY: all setup demo test test-asan test-tsan bench fuzz build clean
+
+all: build
+
+setup:
+	@scripts/setup
+
+build: setup
+	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build/release -j $(JOBS)
+
+demo: build
+	build/release/app/tyvo-reset --simulate
+
+test: test-asan test-tsan
+
+test-asan: setup
+	cmake -S . -B build/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTYVO_SANITIZE=address,undefined -DTYVO_BENCH=OFF
+	cmake --build build/asan -j $(JOBS)
+	cd build/asan && ctest --output-on-failure -j $(JOBS)
+
+test-tsan: setup
+	cmake -S . -B build/tsan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug -DTYVO_SANITIZE=thread -DTYVO_BENCH=OFF
+	cmake --build build/tsan -j $(JOBS)
+	cd build/tsan && ctest --output-on-failure -j $(JOBS) -L concurrency
+
+bench: setup
+	@scripts/setup --bench
+	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build/release -j $(JOBS)
+	scripts/run-benchmarks build/release
+
+fuzz: setup
+	@scripts/setup --fuzz
+	cmake -S . -B build/fuzz $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 -DTYVO_FUZZ=ON
+	cmake --build build/fuzz -j $(JOBS)
+	scripts/run-fuzzers build/fuzz $(FUZZ_SECONDS)
+
+clean:
+	rm -rf build
