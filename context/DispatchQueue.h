@@ -1,0 +1,100 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "context/EventReceiver.h"
+
+// A queued call.
+class DispatchThunkBase {
+public:
+    virtual ~DispatchThunkBase() = default;
+    virtual void Invoke() = 0;
+};
+
+template <class F>
+class DispatchThunk : public DispatchThunkBase {
+public:
+    explicit DispatchThunk(F&& f) : m_f(std::move(f)) {}
+    void Invoke() override { m_f(); }
+
+private:
+    F m_f;
+};
+
+// Thrown by every wait or dispatch once the queue has been aborted.
+class dispatch_aborted_exception : public std::exception {
+public:
+    const char* what() const noexcept override { return ""; }
+};
+
+// Something that runs queued calls.
+class EventDispatcher {
+public:
+    virtual ~EventDispatcher() = default;
+    virtual void WaitAndDispatch() = 0;
+    virtual bool DispatchOne() = 0;
+    virtual int DispatchAll() = 0;
+};
+
+// A queue of deferred calls. Any thread may enqueue; one thread (the owner)
+// dispatches. The queue goes from open to aborted once and never back.
+class DispatchQueue : public virtual EventReceiver, public EventDispatcher {
+public:
+    // Calls are accepted while fewer than this many are pending, and also
+    // when exactly this many are: the queue holds at most cap + 1 calls.
+    static constexpr size_t kDispatchCap = 1024;
+
+    DispatchQueue() = default;
+    ~DispatchQueue() override;
+
+    DispatchQueue(const DispatchQueue&) = delete;
+    DispatchQueue& operator=(const DispatchQueue&) = delete;
+
+    // Waits until the owner accepts calls or is stopping; returns whether
+    // it is stopping.
+    virtual bool WaitUntilCanAccept() = 0;
+    virtual bool CanAccept() const = 0;
+
+    void WaitAndDispatch() override;
+    bool DispatchOne() override;
+    int DispatchAll() override;
+
+    // Queues a call taking no arguments; dropped silently when the owner does
+    // not accept calls or the queue is full.
+    template <class F>
+    void Enqueue(F&& f) {
+        EnqueueThunk(std::make_unique<DispatchThunk<std::decay_t<F>>>(std::forward<F>(f)), false);
+    }
+
+    // Deletes every pending call without running it; every later wait or
+    // dispatch throws dispatch_aborted_exception.
+    void Abort();
+
+    bool IsAborted() const;
+    size_t GetDispatchQueueLength() const;
+
+protected:
+    // Appends without asking CanAccept or the cap (used for the final call
+    // of a graceful stop).
+    template <class F>
+    void EnqueueForced(F&& f) {
+        EnqueueThunk(std::make_unique<DispatchThunk<std::decay_t<F>>>(std::forward<F>(f)), true);
+    }
+
+private:
+    void EnqueueThunk(std::unique_ptr<DispatchThunkBase> thunk, bool forced);
+    // Runs the first thunk; called with the lock held, releases it.
+    void DispatchFront(std::unique_lock<std::mutex>& lock);
+
+    mutable std::mutex m_dispatchLock;
+    std::condition_variable m_queueUpdated;
+    std::deque<std::unique_ptr<DispatchThunkBase>> m_dispatchQueue;
+    size_t m_count = 0;
+    bool m_aborted = false;
+};

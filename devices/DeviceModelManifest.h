@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "devices/DeviceModel.h"
+
+// The fixed list of supported USB devices, in matching order. Built once and
+// never changed, so any thread may read it without a lock.
+class DeviceModelManifest {
+public:
+    DeviceModelManifest();
+
+    const std::vector<std::shared_ptr<DeviceModelBase>>& Models() const { return m_models; }
+
+    // The first model with this kind, vendor and product, or empty.
+    std::shared_ptr<DeviceModelBase> Match(uint32_t kind, uint32_t vendorId,
+                                           uint32_t productId) const;
+
+private:
+    std::vector<std::shared_ptr<DeviceModelBase>> m_models;
+};
