@@ -24,10 +24,13 @@ function(tyvo_test name)
     # The emulation's preload library must wrap both the listing and the run.
     set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${UMOCKDEV_WRAPPER})
   endif()
+  set(_props TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${_env}")
+  if(T_LABELS)
+    list(APPEND _props LABELS "${T_LABELS}")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     TEST_PREFIX "${name}."
-    PROPERTIES LABELS "${T_LABELS}" TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${_env}"
-    )
+    PROPERTIES ${_props})
 endfunction()

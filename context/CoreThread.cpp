@@ -88,10 +88,17 @@ void CoreThread::ThreadBody(const std::shared_ptr<CoreContext>& context) {
 
 void CoreThread::Run() {
     SetCanAccept(true);
-    while (!ShouldStop()) WaitAndDispatch();
+    // A graceful stop requests the stop first and queues its final call
+    // last; the calls in between must still run, so the loop only leaves on
+    // a stop request once the queue has been aborted by that final call
+    // (WaitAndDispatch then throws dispatch_aborted_exception).
+    while (!ShouldStop() || m_draining.load(std::memory_order_acquire)) WaitAndDispatch();
 }
 
 void CoreThread::Stop(bool graceful) {
+    // Draining is announced before the stop request, so that the loop never
+    // sees the request without it.
+    if (graceful) m_draining.store(true, std::memory_order_release);
     m_stopRequested.store(true, std::memory_order_release);
     OnStop();
     if (graceful) {
@@ -99,6 +106,7 @@ void CoreThread::Stop(bool graceful) {
         // Everything queued before this call still runs first.
         EnqueueForced([this] { Abort(); });
     } else {
+        m_draining.store(false, std::memory_order_release);
         Abort();
         std::lock_guard<std::mutex> lock(m_threadLock);
         m_stateCondition.notify_all();

@@ -70,6 +70,9 @@ private:
     void ThreadBody(const std::shared_ptr<CoreContext>& context);
 
     std::atomic<bool> m_stopRequested{false};  // set once, never cleared
+    // Set by a graceful stop: the default loop keeps dispatching until the
+    // final call of the stop has run, although a stop was requested.
+    std::atomic<bool> m_draining{false};
 
     mutable std::mutex m_threadLock;  // guards the flags below and the condition
     mutable std::condition_variable m_stateCondition;
