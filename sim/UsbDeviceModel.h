@@ -1,0 +1,112 @@
+#pragma once
+// The device side of the emulated bus. A model answers transfers as the
+// device would; the bus (EmulatedUsbBus) carries them from the host's
+// usbdevfs calls. StandardUsbDevice answers the standard requests from its
+// descriptors, applies injected faults, keeps the transfer log and the
+// modelled time, and leaves class, vendor and endpoint traffic to subclasses.
+
+#include "sim/FaultPlan.h"
+#include "sim/TimingModel.h"
+#include "sim/UsbDescriptors.h"
+#include "sim/UsbTransfer.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tyvo::sim {
+
+class UsbDeviceModel;
+
+// What a plugged device may ask of its bus. Calls return at once; the bus
+// carries them out on its own thread once the current transfer is answered.
+class BusAttachment {
+public:
+    virtual ~BusAttachment() = default;
+    virtual std::string portChain() const = 0;
+    // The device drops off the bus.
+    virtual void leaveBus() = 0;
+    // The device drops off and, after the delay, a device comes up on the
+    // same port with the given model (how a chip restarting into another
+    // program re-enumerates).
+    virtual void reenumerate(std::shared_ptr<UsbDeviceModel> next, std::chrono::milliseconds delay) = 0;
+};
+
+class UsbDeviceModel {
+public:
+    virtual ~UsbDeviceModel() = default;
+    virtual std::string name() const = 0;
+    virtual DeviceDescriptors descriptors() const = 0;
+    // Called on the emulation thread, one transfer at a time per device.
+    virtual TransferReply transfer(const TransferRequest& request) = 0;
+    virtual void attached(std::shared_ptr<BusAttachment> attachment) = 0;
+    virtual void detached() = 0;
+};
+
+struct TransferRecord {
+    TransferType type = TransferType::Control;
+    uint8_t endpoint = 0;
+    SetupPacket setup;
+    Bytes data;                  // host-to-device data, or the device-to-host data sent
+    TransferStatus status = TransferStatus::Completed;
+    std::optional<FaultKind> fault;
+};
+
+class StandardUsbDevice : public UsbDeviceModel {
+public:
+    StandardUsbDevice(std::string name, DeviceDescriptors descriptors);
+
+    std::string name() const override;
+    DeviceDescriptors descriptors() const override;
+    TransferReply transfer(const TransferRequest& request) final;
+    void attached(std::shared_ptr<BusAttachment> attachment) override;
+    void detached() override;
+
+    void injectFault(FaultRule rule);
+    void clearFaults();
+    void setTiming(TimingModel timing);
+
+    // Inspection, from any thread.
+    std::vector<TransferRecord> transferLog() const;
+    std::vector<TransferRecord> vendorRequests() const;  // control transfers of type vendor
+    std::size_t transferCount() const;
+    std::chrono::nanoseconds modelledTime() const;
+    bool isAttached() const;
+    uint8_t alternateSetting(uint8_t interfaceNumber) const;
+
+protected:
+    // Handlers run with m_stateLock held.
+    virtual TransferReply classRequest(const SetupPacket& setup, const Bytes& out);
+    virtual TransferReply vendorRequest(const SetupPacket& setup, const Bytes& out);
+    virtual TransferReply endpointTransfer(const TransferRequest& request);
+    // Told the modelled time of every transfer (with m_stateLock held).
+    virtual void accounted(std::chrono::nanoseconds) {}
+
+    // For handlers: the attachment of the current plug, or null.
+    std::shared_ptr<BusAttachment> attachmentLocked() const { return m_attachment; }
+    const TimingModel& timingLocked() const { return m_timing; }
+    uint16_t maxPacket0Locked() const;
+
+    mutable std::mutex m_stateLock;
+
+private:
+    TransferReply standardRequest(const SetupPacket& setup, const Bytes& out);
+    TransferReply dispatch(const TransferRequest& request);
+    TransferReply applyFault(FaultKind kind, const TransferRequest& request);
+
+    std::string m_name;
+    DeviceDescriptors m_descriptors;
+    FaultPlan m_faults;
+    TimingModel m_timing;
+    std::vector<TransferRecord> m_log;
+    std::chrono::nanoseconds m_modelled{0};
+    std::shared_ptr<BusAttachment> m_attachment;
+    std::map<uint8_t, uint8_t> m_alternates;
+    uint32_t m_noise = 0x2545F491;
+};
+
+}  // namespace tyvo::sim
