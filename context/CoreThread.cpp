@@ -52,6 +52,8 @@ bool CoreThread::Start() {
 void CoreThread::ThreadBody(const std::shared_ptr<CoreContext>& context) {
     {
         CurrentContextScope scope(context);
+        m_runContext = context.get();
+        m_threadId.store(std::this_thread::get_id(), std::memory_order_release);
         SetCurrentThreadName(GetName());
         {
             std::unique_lock<std::mutex> lock(m_threadLock);
@@ -77,6 +79,7 @@ void CoreThread::ThreadBody(const std::shared_ptr<CoreContext>& context) {
             context->ReleaseInitiation();
         }
         SetCanAccept(false);
+        m_threadId.store(std::thread::id(), std::memory_order_release);
         {
             std::lock_guard<std::mutex> lock(m_threadLock);
             m_running = false;
@@ -92,7 +95,7 @@ void CoreThread::Run() {
     // last; the calls in between must still run, so the loop only leaves on
     // a stop request once the queue has been aborted by that final call
     // (WaitAndDispatch then throws dispatch_aborted_exception).
-    while (!ShouldStop() || m_draining.load(std::memory_order_acquire)) WaitAndDispatch();
+    while (!ShouldStop() || m_draining.load(std::memory_order_acquire)) WaitAndDispatchBatch();
 }
 
 void CoreThread::Stop(bool graceful) {
@@ -123,6 +126,11 @@ bool CoreThread::CanAccept() const { return m_canAccept.load(std::memory_order_a
 
 bool CoreThread::ShouldStop() const {
     if (m_stopRequested.load(std::memory_order_acquire)) return true;
+    // On the thread itself the context is held alive by the thread body, so
+    // the check costs no lock; it runs between every two dispatched calls.
+    if (std::this_thread::get_id() == m_threadId.load(std::memory_order_acquire)) {
+        return m_runContext->IsStopping();
+    }
     auto context = GetContext();
     return !context || context->IsStopping();
 }

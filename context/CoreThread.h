@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "context/ContextMember.h"
 #include "context/DispatchQueue.h"
@@ -70,6 +71,9 @@ private:
     void ThreadBody(const std::shared_ptr<CoreContext>& context);
 
     std::atomic<bool> m_stopRequested{false};  // set once, never cleared
+    // The running thread and its context (alive while the body runs).
+    std::atomic<std::thread::id> m_threadId{};
+    CoreContext* m_runContext = nullptr;
     // Set by a graceful stop: the default loop keeps dispatching until the
     // final call of the stop has run, although a stop was requested.
     std::atomic<bool> m_draining{false};

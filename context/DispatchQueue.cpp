@@ -3,19 +3,21 @@
 DispatchQueue::~DispatchQueue() = default;
 
 void DispatchQueue::EnqueueThunk(std::unique_ptr<DispatchThunkBase> thunk, bool forced) {
-    std::unique_ptr<DispatchThunkBase> dropped;
+    bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_dispatchLock);
         if (!forced && (!CanAccept() || m_count > kDispatchCap)) {
             // A full queue, or an owner that does not accept calls, drops the
-            // call without a report; it is deleted outside the lock.
-            dropped = std::move(thunk);
+            // call without a report; it is deleted (below) outside the lock.
         } else {
             m_dispatchQueue.push_back(std::move(thunk));
             ++m_count;
-            m_queueUpdated.notify_all();
+            wake = m_waiters > 0;
         }
     }
+    // Waking only when somebody waits, and after the lock is released, keeps
+    // the common case (a busy dispatcher) free of system calls.
+    if (wake) m_queueUpdated.notify_all();
 }
 
 void DispatchQueue::DispatchFront(std::unique_lock<std::mutex>& lock) {
@@ -29,17 +31,48 @@ void DispatchQueue::DispatchFront(std::unique_lock<std::mutex>& lock) {
     thunk.reset();
     if (drained) {
         lock.lock();
-        m_queueUpdated.notify_all();
+        const bool wake = m_waiters > 0;
         lock.unlock();
+        if (wake) m_queueUpdated.notify_all();
     }
 }
 
 void DispatchQueue::WaitAndDispatch() {
     std::unique_lock<std::mutex> lock(m_dispatchLock);
     if (m_aborted) throw dispatch_aborted_exception();
+    ++m_waiters;
     m_queueUpdated.wait(lock, [this] { return m_aborted || !m_dispatchQueue.empty(); });
+    --m_waiters;
     if (m_aborted) throw dispatch_aborted_exception();
     DispatchFront(lock);
+}
+
+void DispatchQueue::WaitAndDispatchBatch() {
+    std::deque<std::unique_ptr<DispatchThunkBase>> batch;
+    {
+        std::unique_lock<std::mutex> lock(m_dispatchLock);
+        if (m_aborted) throw dispatch_aborted_exception();
+        ++m_waiters;
+        m_queueUpdated.wait(lock, [this] { return m_aborted || !m_dispatchQueue.empty(); });
+        --m_waiters;
+        if (m_aborted) throw dispatch_aborted_exception();
+        batch.swap(m_dispatchQueue);
+        m_count = 0;
+    }
+    const size_t taken = batch.size();
+    for (auto& thunk : batch) {
+        // An abort while the batch runs still deletes the calls that have
+        // not run yet, as it would had they stayed in the queue.
+        if (m_abortedFlag.load(std::memory_order_acquire)) break;
+        auto call = std::move(thunk);
+        call->Invoke();
+    }
+    if (taken) {
+        std::unique_lock<std::mutex> lock(m_dispatchLock);
+        const bool wake = m_waiters > 0 && m_count == 0;
+        lock.unlock();
+        if (wake) m_queueUpdated.notify_all();
+    }
 }
 
 bool DispatchQueue::DispatchOne() {
@@ -61,6 +94,7 @@ void DispatchQueue::Abort() {
     {
         std::lock_guard<std::mutex> lock(m_dispatchLock);
         m_aborted = true;
+        m_abortedFlag.store(true, std::memory_order_release);
         pending.swap(m_dispatchQueue);
         m_count = 0;
         m_queueUpdated.notify_all();

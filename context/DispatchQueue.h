@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -80,6 +81,12 @@ public:
     size_t GetDispatchQueueLength() const;
 
 protected:
+    // Like WaitAndDispatch, but takes every pending call at once and runs
+    // them in order, so that a busy owner pays for the lock once per batch
+    // rather than once per call. Calls not yet run when the queue is aborted
+    // are deleted without running.
+    void WaitAndDispatchBatch();
+
     // Appends without asking CanAccept or the cap (used for the final call
     // of a graceful stop).
     template <class F>
@@ -96,5 +103,7 @@ private:
     std::condition_variable m_queueUpdated;
     std::deque<std::unique_ptr<DispatchThunkBase>> m_dispatchQueue;
     size_t m_count = 0;
+    size_t m_waiters = 0;  // threads waiting on m_queueUpdated
     bool m_aborted = false;
+    std::atomic<bool> m_abortedFlag{false};  // m_aborted, readable without the lock
 };
