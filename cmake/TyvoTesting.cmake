@@ -17,14 +17,15 @@ function(tyvo_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main
                                         tyvo_warnings)
-  set(_env "ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0"
-           "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
-           "TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1")
+  # Every test runs through cmake/run-test, which sets the sanitizer options
+  # (ASAN_OPTIONS, UBSAN_OPTIONS, TSAN_OPTIONS); emulated ones also under the
+  # emulation's preload wrapper, for the listing as well as the run.
+  set(_launcher ${PROJECT_SOURCE_DIR}/cmake/run-test)
   if(T_EMULATED)
-    # The emulation's preload library must wrap both the listing and the run.
-    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${UMOCKDEV_WRAPPER})
+    list(APPEND _launcher ${UMOCKDEV_WRAPPER})
   endif()
-  set(_props TIMEOUT ${T_TIMEOUT} ENVIRONMENT "${_env}")
+  set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR "${_launcher}")
+  set(_props TIMEOUT ${T_TIMEOUT})
   if(T_LABELS)
     list(APPEND _props LABELS "${T_LABELS}")
   endif()
