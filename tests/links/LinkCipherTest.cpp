@@ -1,0 +1,140 @@
+// The payload cipher: published Blowfish vectors, the link key, and the
+// property the links rely on (each part enciphered alone from a zero vector).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "links/LinkCipher.h"
+#include "tests/links/LinkTestSupport.h"
+
+namespace {
+
+using namespace linktest;
+using Bytes = std::vector<uint8_t>;
+
+Bytes hex(const char* text) {
+    Bytes out;
+    for (size_t i = 0; text[i] && text[i + 1]; i += 2) {
+        out.push_back(static_cast<uint8_t>(std::stoi(std::string(text + i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+// In CFB the first block of cipher text is E(vector) xor plain text, so an
+// all-zero block with the vector set to P gives the block cipher's E(P).
+Bytes encryptBlock(const Bytes& key, const Bytes& plain) {
+    LinkCipher cipher(key.data(), key.size());
+    Bytes zero(8, 0), out(8);
+    cipher.cfb64(zero.data(), out.data(), 8, plain.data(), true);
+    return out;
+}
+
+TEST(LinkCipherVectors, PublishedBlowfishBlockVectors) {
+    EXPECT_EQ(encryptBlock(hex("0000000000000000"), hex("0000000000000000")), hex("4EF997456198DD78"));
+    EXPECT_EQ(encryptBlock(hex("FFFFFFFFFFFFFFFF"), hex("FFFFFFFFFFFFFFFF")), hex("51866FD5B85ECB8A"));
+    EXPECT_EQ(encryptBlock(hex("3000000000000000"), hex("1000000000000001")), hex("7D856F9A613063F2"));
+}
+
+TEST(LinkCipherVectors, PublishedCfb64Vector) {
+    const Bytes key = hex("0123456789ABCDEFF0E1D2C3B4A59687");
+    const Bytes iv = hex("FEDCBA9876543210");
+    const char text[] = "7654321 Now is the time for ";  // with its terminating zero: 29 bytes
+    const Bytes expected = hex(
+        "E73214A2822139CAF26ECF6D2EB9E76E3DA3DE04D1517200519D57A6C3");
+    LinkCipher cipher(key.data(), key.size());
+    Bytes out(sizeof(text));
+    cipher.cfb64(text, out.data(), sizeof(text), iv.data(), true);
+    EXPECT_EQ(out, expected);
+
+    Bytes back(sizeof(text));
+    cipher.cfb64(out.data(), back.data(), out.size(), iv.data(), false);
+    EXPECT_EQ(std::memcmp(back.data(), text, sizeof(text)), 0);
+
+    // The vector is the caller's and stays unchanged.
+    EXPECT_EQ(iv, hex("FEDCBA9876543210"));
+}
+
+TEST(LinkKey, HalvesTheSeedAndStartsOver) {
+    auto key = LinkCipher::linkKey();
+    // 0x31D7A6B5, 0x18EBD35A, 0x0C75E9AD, 0x063AF4D6 ...
+    EXPECT_EQ(key[0], 0xB5);
+    EXPECT_EQ(key[1], 0x5A);
+    EXPECT_EQ(key[2], 0xAD);
+    EXPECT_EQ(key[3], 0xD6);
+    // 0x31D7A6B5 >> 29 is 1, the last value before 0: byte 30 is the seed again.
+    EXPECT_EQ(key[29], 0x01);
+    EXPECT_EQ(key[30], 0xB5);
+    EXPECT_EQ(key[31], 0x5A);
+
+    // A negative seed is halved toward zero: -3, -1, then the seed.
+    auto negative = LinkCipher::linkKey(-3);
+    EXPECT_EQ(negative[0], 0xFD);
+    EXPECT_EQ(negative[1], 0xFF);
+    EXPECT_EQ(negative[2], 0xFD);
+}
+
+TEST(LinkCipherParts, EachPartStartsFromAZeroVector) {
+    LinkCipher cipher;
+    const std::string part = "the same part text, long enough to span several blocks";
+    std::string a(part.size(), '\0'), b(part.size(), '\0');
+    cipher.encipher(part.data(), a.data(), part.size());
+    cipher.encipher(part.data(), b.data(), part.size());
+    EXPECT_EQ(a, b);
+    EXPECT_NE(a, part);
+    // A prefix enciphers to a prefix: nothing carries over between calls.
+    std::string prefix(10, '\0');
+    cipher.encipher(part.data(), prefix.data(), 10);
+    EXPECT_EQ(prefix, a.substr(0, 10));
+    // In place works and deciphers back.
+    std::string inPlace = part;
+    cipher.encipher(inPlace.data(), inPlace.data(), inPlace.size());
+    EXPECT_EQ(inPlace, a);
+    cipher.decipher(inPlace.data(), inPlace.data(), inPlace.size());
+    EXPECT_EQ(inPlace, part);
+}
+
+TEST(LinkCipherParts, TcpPartsTravelEncipheredAndIdentical) {
+    // The sender enciphers; a peer without the cipher sees the wire bytes.
+    auto sender = makeManager(true);
+    auto tap = makeManager(false);
+    tap->declare("Wire", LinkPattern::PushPull, LinkTransport::Tcp, 0, "");
+    auto pull = tap->open("Wire", LinkKind::Pull);
+    ASSERT_NE(pull, nullptr);
+    sender->declare("Wire", LinkPattern::PushPull, LinkTransport::Tcp,
+                    tap->declaration("Wire")->port, "");
+    auto push = sender->open("Wire", LinkKind::Push);
+    ASSERT_NE(push, nullptr);
+
+    const std::string part = "configuration changed: camera_mode";
+    std::string copy = part;
+    EXPECT_EQ(push->send(copy.data(), copy.size(), false), static_cast<int>(part.size()));
+    EXPECT_EQ(copy, part);  // the caller's bytes are not enciphered in place
+    push->send(part.data(), part.size(), false);
+
+    auto first = receiveParts(*pull);
+    auto second = receiveParts(*pull);
+    ASSERT_EQ(first.size(), 1u);
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(first[0], second[0]);
+    EXPECT_NE(first[0], part);
+    std::string expected(part.size(), '\0');
+    LinkCipher().encipher(part.data(), expected.data(), part.size());
+    EXPECT_EQ(first[0], expected);
+}
+
+TEST(LinkCipherParts, TwoManagersWithTheCipherUnderstandEachOther) {
+    auto server = makeManager(true);
+    auto client = makeManager(true);
+    server->declare("RR", LinkPattern::RequestReply, LinkTransport::Tcp, 0, "");
+    auto reply = server->open("RR", LinkKind::Reply);
+    client->declare("RR", LinkPattern::RequestReply, LinkTransport::Tcp,
+                    server->declaration("RR")->port, "");
+    auto request = client->open("RR", LinkKind::Request);
+    request->send("hello", 5, false);
+    EXPECT_EQ(receiveParts(*reply), std::vector<std::string>{"hello"});
+}
+
+}  // namespace
