@@ -1,0 +1,539 @@
+#include "config/Json.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <stdlib.h>
+#include <istream>
+#include <locale.h>
+#include <ostream>
+#include <streambuf>
+#include <system_error>
+
+namespace Json {
+namespace {
+
+// ===========================================================================
+// Reader
+//
+// The reader sees its input through a source with one character of
+// look-ahead. Two sources share the grammar: a character buffer (the fast
+// path) and a stream buffer, which consumes exactly what the grammar took so
+// that text after the value stays in the stream.
+
+constexpr int kEnd = -1;
+
+class TextSource {
+public:
+    explicit TextSource(std::string_view text) : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size()) {}
+
+    int peek() const { return m_pos < m_end ? static_cast<unsigned char>(*m_pos) : kEnd; }
+    void advance() { ++m_pos; }
+    std::size_t consumed() const { return static_cast<std::size_t>(m_pos - m_begin); }
+    bool hitEnd() const { return m_pos >= m_end; }
+
+    // Number text is a plain slice of the input.
+    void beginCapture() { m_capture = m_pos; }
+    void captureAdvance() { ++m_pos; }
+    std::string_view captured() const { return {m_capture, static_cast<std::size_t>(m_pos - m_capture)}; }
+
+    // Appends the run of ordinary string bytes (no quote, no backslash) at
+    // the current position in one go.
+    void appendPlainRun(std::string& out) {
+        const char* start = m_pos;
+        while (m_pos < m_end && *m_pos != '"' && *m_pos != '\\') ++m_pos;
+        out.append(start, static_cast<std::size_t>(m_pos - start));
+    }
+
+private:
+    const char* m_begin;
+    const char* m_pos;
+    const char* m_end;
+    const char* m_capture = nullptr;
+};
+
+class StreamSource {
+public:
+    explicit StreamSource(std::streambuf* buffer) : m_buffer(buffer) {}
+
+    int peek() {
+        if (!m_buffer) return kEnd;
+        auto c = m_buffer->sgetc();
+        if (std::char_traits<char>::eq_int_type(c, std::char_traits<char>::eof())) {
+            m_hitEnd = true;
+            return kEnd;
+        }
+        return static_cast<unsigned char>(std::char_traits<char>::to_char_type(c));
+    }
+    void advance() { m_buffer->sbumpc(); }
+    bool hitEnd() const { return m_hitEnd; }
+
+    void beginCapture() { m_capture.clear(); }
+    void captureAdvance() {
+        m_capture.push_back(static_cast<char>(peek()));
+        advance();
+    }
+    std::string_view captured() const { return m_capture; }
+
+    void appendPlainRun(std::string& out) {
+        for (int c = peek(); c != kEnd && c != '"' && c != '\\'; c = peek()) {
+            out.push_back(static_cast<char>(c));
+            advance();
+        }
+    }
+
+private:
+    std::streambuf* m_buffer;
+    std::string m_capture;
+    bool m_hitEnd = false;
+};
+
+[[noreturn]] void fail() { throw ParseError(); }
+
+bool isDigit(int c) { return c >= '0' && c <= '9'; }
+
+int hexValue(int c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+void appendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp <= 0x10FFFF) {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        fail();
+    }
+}
+
+// Out-of-range decimal text converted the way strtod does it (to an infinity
+// or to zero), independent of the process locale.
+double convertOutOfRange(std::string_view text) {
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
+    std::string copy(text);
+    return cLocale ? strtod_l(copy.c_str(), nullptr, cLocale) : std::strtod(copy.c_str(), nullptr);
+}
+
+template <class Source>
+class Reader {
+public:
+    explicit Reader(Source& source) : m_in(source) {}
+
+    Value readValue(int depth) {
+        skipSpace();
+        switch (require()) {
+            case '"': {
+                std::string s;
+                readString(s);
+                return Value(std::move(s));
+            }
+            case '[': return readArray(depth + 1);
+            case '{': return readObject(depth + 1);
+            case 't': expectLiteral("true"); return Value(true);
+            case 'f': expectLiteral("false"); return Value(false);
+            case 'n': expectLiteral("null"); return Value();
+            default: return readNumber();
+        }
+    }
+
+private:
+    // The next character, which must exist.
+    int require() {
+        int c = m_in.peek();
+        if (c == kEnd) fail();
+        return c;
+    }
+
+    void skipSpace() {
+        for (;;) {
+            int c = m_in.peek();
+            // Vertical tab is deliberately not white space.
+            if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
+                m_in.advance();
+            } else {
+                return;
+            }
+        }
+    }
+
+    void expectLiteral(std::string_view literal) {
+        for (char expected : literal) {
+            if (require() != static_cast<unsigned char>(expected)) fail();
+            m_in.advance();
+        }
+    }
+
+    uint32_t readHex4() {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) {
+            int digit = hexValue(require());
+            if (digit < 0) fail();
+            m_in.advance();
+            v = (v << 4) | static_cast<uint32_t>(digit);
+        }
+        return v;
+    }
+
+    void readString(std::string& out) {
+        m_in.advance();  // the opening quote
+        for (;;) {
+            m_in.appendPlainRun(out);
+            int c = require();
+            m_in.advance();
+            if (c == '"') return;
+            // A backslash: an escape.
+            int e = require();
+            m_in.advance();
+            switch (e) {
+                case '"': case '/': case '\\': out.push_back(static_cast<char>(e)); break;
+                case 'b': out.push_back('\b'); break;
+                case 'f': out.push_back('\f'); break;
+                case 'n': out.push_back('\n'); break;
+                case 'r': out.push_back('\r'); break;
+                case 't': out.push_back('\t'); break;
+                case 'u': {
+                    uint32_t cp = readHex4();
+                    if (cp >= 0xD800 && cp <= 0xDBFF) {
+                        // A high surrogate needs its low half at once.
+                        if (require() != '\\') fail();
+                        m_in.advance();
+                        if (require() != 'u') fail();
+                        m_in.advance();
+                        uint32_t low = readHex4();
+                        if (low < 0xDC00 || low > 0xDFFF) fail();
+                        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                    }
+                    // A lone low surrogate is passed through as it is.
+                    appendUtf8(out, cp);
+                    break;
+                }
+                default: fail();
+            }
+        }
+    }
+
+    Value readArray(int depth) {
+        if (depth > kMaxDepth) fail();
+        m_in.advance();  // '['
+        Value::Array elements;
+        for (;;) {
+            skipSpace();
+            int c = require();
+            if (c == ',') {
+                if (elements.empty()) fail();
+                m_in.advance();
+            } else if (c == ']') {
+                m_in.advance();
+                return Value(std::move(elements));
+            } else {
+                elements.push_back(readValue(depth));
+            }
+        }
+    }
+
+    Value readObject(int depth) {
+        if (depth > kMaxDepth) fail();
+        m_in.advance();  // '{'
+        ValueObject::container members;
+        for (;;) {
+            skipSpace();
+            int c = require();
+            if (c == ',') {
+                if (members.empty()) fail();
+                m_in.advance();
+            } else if (c == '}') {
+                m_in.advance();
+                return Value(ValueObject::fromUnordered(std::move(members)));
+            } else {
+                if (c != '"') fail();
+                std::string key;
+                readString(key);
+                skipSpace();
+                if (require() != ':') fail();
+                m_in.advance();
+                Value member = readValue(depth);
+                members.emplace_back(std::move(key), std::move(member));
+            }
+        }
+    }
+
+    void takeDigits() {
+        while (isDigit(m_in.peek())) m_in.captureAdvance();
+    }
+
+    void requireDigit() {
+        if (!isDigit(require())) fail();
+        m_in.captureAdvance();
+    }
+
+    Value readNumber() {
+        m_in.beginCapture();
+        bool negative = false;
+        bool integral = true;
+        if (m_in.peek() == '-') {
+            negative = true;
+            m_in.captureAdvance();
+        }
+        // A leading zero ends the integer part: "01" is 0 followed by "1".
+        if (require() == '0') {
+            m_in.captureAdvance();
+        } else {
+            requireDigit();
+            takeDigits();
+        }
+        if (m_in.peek() == '.') {
+            integral = false;
+            m_in.captureAdvance();
+            requireDigit();
+            takeDigits();
+        }
+        if (m_in.peek() == 'e' || m_in.peek() == 'E') {
+            integral = false;
+            m_in.captureAdvance();
+            if (m_in.peek() == '+' || m_in.peek() == '-') m_in.captureAdvance();
+            requireDigit();
+            takeDigits();
+        }
+        std::string_view text = m_in.captured();
+        const char* first = text.data();
+        const char* last = text.data() + text.size();
+        if (!integral) {
+            double d = 0.0;
+            auto [ptr, ec] = std::from_chars(first, last, d, std::chars_format::general);
+            if (ec == std::errc::result_out_of_range) return Value(convertOutOfRange(text));
+            if (ec != std::errc() || ptr != last) fail();
+            return Value(d);
+        }
+        if (!negative) {
+            uint64_t u = 0;
+            auto [ptr, ec] = std::from_chars(first, last, u);
+            // Integers beyond 64 bits have no kind to hold them.
+            if (ec != std::errc() || ptr != last) fail();
+            if (u < 0x80000000ull) return Value(static_cast<int32_t>(u));
+            if (u < 0x100000000ull) return Value(static_cast<uint32_t>(u));
+            return Value(u);
+        }
+        int64_t s = 0;
+        auto [ptr, ec] = std::from_chars(first, last, s);
+        if (ec != std::errc() || ptr != last) fail();
+        if (s >= INT32_MIN) return Value(static_cast<int32_t>(s));
+        return Value(s);
+    }
+
+    Source& m_in;
+};
+
+// ===========================================================================
+// Writer
+//
+// The indent carries the layout: odd means one line; even means several
+// lines, a positive even indent starting on a new line indented by that many
+// spaces, zero or a negative even indent continuing the current line with
+// nested content indented relative to its absolute value.
+
+bool isEven(int indent) { return indent % 2 == 0; }
+
+void newLine(std::string& out, int indent) {
+    out.push_back('\n');
+    out.append(static_cast<std::size_t>(indent), ' ');
+}
+
+// Bytes that a quoted string writes as an escape (the slash only on request).
+struct EscapeTable {
+    std::array<char, 256> letter{};
+    constexpr EscapeTable() {
+        letter['\b'] = 'b';
+        letter['\t'] = 't';
+        letter['\n'] = 'n';
+        letter['\f'] = 'f';
+        letter['\r'] = 'r';
+        letter['"'] = '"';
+        letter['\\'] = '\\';
+        letter['/'] = '/';
+    }
+};
+constexpr EscapeTable kEscapes;
+
+void writeQuoted(std::string& out, std::string_view s, bool escapeSlash) {
+    out.push_back('"');
+    std::size_t runStart = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        char letter = kEscapes.letter[static_cast<unsigned char>(s[i])];
+        if (letter == 0 || (letter == '/' && !escapeSlash)) continue;
+        out.append(s.data() + runStart, i - runStart);
+        out.push_back('\\');
+        out.push_back(letter);
+        runStart = i + 1;
+    }
+    out.append(s.data() + runStart, s.size() - runStart);
+    out.push_back('"');
+}
+
+template <class I>
+void writeInteger(std::string& out, I v) {
+    char buffer[24];
+    auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
+    out.append(buffer, result.ptr);
+}
+
+// Six significant digits in general notation, as "%g" writes them. NaN
+// becomes null and the infinities a number beyond the range of a double
+// (which reads back as the same infinity): the file must stay JSON whatever
+// a component stored.
+template <class F>
+void writeFloating(std::string& out, F v) {
+    if (std::isnan(v)) {
+        out += "null";
+    } else if (std::isinf(v)) {
+        out += v > 0 ? "1e999" : "-1e999";
+    } else {
+        char buffer[64];
+        auto result = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 6);
+        out.append(buffer, result.ptr);
+    }
+}
+
+bool writeValue(const Value& value, std::string& out, bool quoted, bool escapeSlash, int indent,
+                bool nested) {
+    bool unknownKind = value.kind() == Value::Kind::Float || value.kind() == Value::Kind::OutputMode;
+    if (unknownKind && !nested) return false;
+    if (quoted && isEven(indent)) {
+        if (indent > 0) {
+            newLine(out, indent);
+        } else {
+            indent = -indent;
+        }
+    }
+    switch (value.kind()) {
+        case Value::Kind::String: {
+            const auto& s = *value.as<std::string>();
+            if (quoted) {
+                writeQuoted(out, s, escapeSlash);
+            } else {
+                out += s;
+            }
+            return true;
+        }
+        case Value::Kind::Int: writeInteger(out, *value.as<int32_t>()); return true;
+        case Value::Kind::UInt: writeInteger(out, *value.as<uint32_t>()); return true;
+        case Value::Kind::Int64: writeInteger(out, *value.as<int64_t>()); return true;
+        case Value::Kind::UInt64: writeInteger(out, *value.as<uint64_t>()); return true;
+        case Value::Kind::Double: writeFloating(out, *value.as<double>()); return true;
+        case Value::Kind::LongDouble: writeFloating(out, *value.as<long double>()); return true;
+        case Value::Kind::Bool: out += *value.as<bool>() ? "true" : "false"; return true;
+        case Value::Kind::Null: out += "null"; return true;
+        case Value::Kind::Array: {
+            out.push_back('[');
+            bool first = true;
+            for (const auto& element : *value.as<Value::Array>()) {
+                if (!first) out.push_back(',');
+                first = false;
+                writeValue(element, out, quoted, escapeSlash, indent + 2, true);
+            }
+            if (quoted && isEven(indent)) newLine(out, indent);
+            out.push_back(']');
+            return true;
+        }
+        case Value::Kind::Object: {
+            out.push_back('{');
+            bool first = true;
+            for (const auto& [key, member] : *value.as<Value::Object>()) {
+                if (!first) out.push_back(',');
+                first = false;
+                if (quoted) {
+                    // The key is a quoted string one level in: in the
+                    // multi-line form it begins a new line.
+                    if (isEven(indent + 2)) newLine(out, indent + 2);
+                    writeQuoted(out, key, escapeSlash);
+                } else {
+                    out += key;
+                }
+                out.push_back(':');
+                if (quoted && isEven(indent)) out.push_back(' ');
+                writeValue(member, out, quoted, escapeSlash, -(indent + 2), true);
+            }
+            if (quoted && isEven(indent) && indent >= 0) newLine(out, indent);
+            out.push_back('}');
+            return true;
+        }
+        // Kinds that no file or client ever holds. Alone they are refused;
+        // inside a container they are written as the numbers they are, so
+        // that the document stays valid JSON.
+        case Value::Kind::Float:
+            writeFloating(out, static_cast<double>(*value.as<float>()));
+            return true;
+        case Value::Kind::OutputMode:
+            writeInteger(out, static_cast<int32_t>(*value.as<Value::OutputMode>()));
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+Value parse(std::string_view text, std::size_t* consumed) {
+    TextSource source(text);
+    Reader<TextSource> reader(source);
+    Value value = reader.readValue(0);
+    if (consumed) *consumed = source.consumed();
+    return value;
+}
+
+Value parse(std::istream& in) {
+    StreamSource source(in.rdbuf());
+    Reader<StreamSource> reader(source);
+    try {
+        Value value = reader.readValue(0);
+        if (source.hitEnd()) in.setstate(std::ios::eofbit);
+        return value;
+    } catch (...) {
+        if (source.hitEnd()) in.setstate(std::ios::eofbit);
+        throw;
+    }
+}
+
+bool write(const Value& value, std::string& out, bool quoted, bool escapeSlash, int indent) {
+    return writeValue(value, out, quoted, escapeSlash, indent, false);
+}
+
+bool write(const Value& value, std::ostream& out, bool quoted, bool escapeSlash, int indent) {
+    std::string text;
+    if (!write(value, text, quoted, escapeSlash, indent)) return false;
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    return true;
+}
+
+std::string toJson(const Value& value, bool escapeSlash, bool pretty) {
+    std::string text;
+    write(value, text, /*quoted=*/true, escapeSlash, pretty ? 0 : 1);
+    return text;
+}
+
+}  // namespace Json
+
+std::istream& operator>>(std::istream& in, Value& target) {
+    std::istream::sentry ready(in, /*noskipws=*/true);
+    if (!ready) return in;
+    try {
+        target = Json::parse(in);
+    } catch (const std::exception&) {
+        // A failed read leaves the target as it was; callers that need to
+        // know start from null and look (see the configuration loader).
+    }
+    return in;
+}
