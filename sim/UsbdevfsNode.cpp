@@ -84,8 +84,14 @@ UsbdevfsNode::UsbdevfsNode(std::shared_ptr<UsbDeviceModel> model, uint8_t speedC
     : m_model(std::move(model)), m_speedCode(speedCode), m_reapPacing(reapPacing) {}
 
 UsbdevfsNode::~UsbdevfsNode() {
-    for (auto& urb : m_urbs)
-        if (urb.data) umockdev_ioctl_data_unref(urb.data);
+    for (auto& urb : m_urbs) release(urb);
+}
+
+void UsbdevfsNode::release(Urb& urb) {
+    if (urb.data) umockdev_ioctl_data_unref(urb.data);
+    if (urb.owner) g_object_unref(urb.owner);
+    urb.data = nullptr;
+    urb.owner = nullptr;
 }
 
 void UsbdevfsNode::disconnect() {
@@ -263,6 +269,7 @@ void UsbdevfsNode::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     }
     pending.data = urbData.data;
     urbData.data = nullptr;  // the queue keeps the reference until the reap
+    pending.owner = static_cast<UMockdevIoctlClient*>(g_object_ref(client));
     m_urbs.push_back(std::move(pending));
     ++m_stats.submitted;
     if (reply.status == TransferStatus::Disconnected) {
@@ -276,15 +283,16 @@ void UsbdevfsNode::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     std::unique_lock lock(m_nodeLock);
     const auto now = Clock::now();
     auto ready = std::find_if(m_urbs.begin(), m_urbs.end(),
-                              [&](const Urb& u) { return u.finished && u.due <= now; });
+                              [&](const Urb& u) { return u.owner == client && u.finished && u.due <= now; });
     if (ready == m_urbs.end()) {
-        if (m_gone && m_urbs.empty()) return answer(client, -1, ENODEV);
+        const bool mine = std::any_of(m_urbs.begin(), m_urbs.end(), [&](const Urb& u) { return u.owner == client; });
+        if (m_gone && !mine) return answer(client, -1, ENODEV);
         // A usbfs node is a plain file to umockdev, so poll never blocks and
         // libusb reaps in a loop while a transfer is pending: pace the answers
         // so that waiting does not turn into spinning.
         auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(m_reapPacing);
         for (const auto& u : m_urbs)
-            if (u.finished) wait = std::min(wait, std::chrono::duration_cast<std::chrono::nanoseconds>(u.due - now));
+            if (u.owner == client && u.finished) wait = std::min(wait, std::chrono::duration_cast<std::chrono::nanoseconds>(u.due - now));
         lock.unlock();
         if (wait.count() > 0) std::this_thread::sleep_for(wait);
         return answer(client, -1, EAGAIN);
@@ -304,11 +312,11 @@ void UsbdevfsNode::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     }
     DataRef slot = resolve(arg, 0, sizeof(void*));
     if (!slot) {
-        umockdev_ioctl_data_unref(urb.data);
+        release(urb);
         return answer(client, -1, EFAULT);
     }
     umockdev_ioctl_data_set_ptr(slot.data, 0, urb.data);
-    umockdev_ioctl_data_unref(urb.data);
+    release(urb);
     return answer(client, 0);
 }
 
@@ -319,7 +327,7 @@ void UsbdevfsNode::discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg) 
     std::lock_guard lock(m_nodeLock);
     const auto now = Clock::now();
     for (auto& urb : m_urbs) {
-        if (urb.clientAddress != address) continue;
+        if (urb.owner != client || urb.clientAddress != address) continue;
         if (urb.finished && urb.due <= now) break;  // already done: nothing to unlink
         urb.finished = true;
         urb.due = now;

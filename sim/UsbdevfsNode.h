@@ -49,6 +49,9 @@ public:
 
 private:
     struct Urb {
+        // URBs belong to the open file that submitted them, as in the kernel:
+        // each open of the node is its own umockdev client.
+        UMockdevIoctlClient* owner = nullptr;  // referenced while queued
         UMockdevIoctlData* data = nullptr;  // the caller's usbdevfs_urb, kept from submit to reap
         unsigned long clientAddress = 0;
         bool deviceToHost = false;
@@ -67,6 +70,7 @@ private:
     void standardControl(UMockdevIoctlClient* client, uint8_t request, uint16_t value, uint16_t index);
     static void finish(Urb& urb, const TransferReply& reply);
     void failInFlightLocked();
+    static void release(Urb& urb);
 
     const std::shared_ptr<UsbDeviceModel> m_model;
     const uint8_t m_speedCode;

@@ -1,0 +1,36 @@
+#include "usb/CCyFX3DriverDevice.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+bool CCyFX3DriverDevice::SendVendorRequest(uint8_t* buffer, uint8_t request, uint32_t value, int32_t length,
+                                           bool deviceToHost) {
+    CCyControlEndPoint* ep = ControlEndPoint();
+    if (!ep || length < 0 || (length > 0 && !buffer)) return false;
+    ep->SetTarget(CCyTarget::Device);
+    ep->SetReqType(CCyRequestType::Vendor);
+    ep->SetReqCode(request);
+    ep->SetDirection(deviceToHost ? CCyDirection::DeviceToHost : CCyDirection::HostToDevice);
+    ep->SetValue(static_cast<uint16_t>(value & 0xFFFF));
+    ep->SetIndex(static_cast<uint16_t>(value >> 16));
+
+    if (length == 0) {
+        int32_t none = 0;
+        return ep->Transfer(nullptr, none);
+    }
+    int32_t done = 0;
+    while (done < length) {
+        const int32_t piece = std::min(length - done, kMaxVendorPiece);
+        std::vector<uint8_t> bytes(static_cast<std::size_t>(piece));
+        if (!deviceToHost) std::memcpy(bytes.data(), buffer + done, bytes.size());
+        int32_t moved = piece;
+        if (!ep->Transfer(bytes.data(), moved)) return false;
+        moved = std::clamp(moved, 0, piece);
+        if (deviceToHost) std::memcpy(buffer + done, bytes.data(), static_cast<std::size_t>(moved));
+        // A piece that moves nothing would repeat for ever.
+        if (moved == 0) return false;
+        done += moved;
+    }
+    return true;
+}
