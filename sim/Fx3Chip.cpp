@@ -135,7 +135,7 @@ void Fx3Chip::account(std::chrono::nanoseconds modelled) {
     m_modelled += modelled;
 }
 
-void Fx3Chip::jump(uint32_t entry, BusAttachment* attachment) {
+std::shared_ptr<Fx3BootProgrammer> Fx3Chip::jump(uint32_t entry, BusAttachment* attachment) {
     const std::size_t n = sizeof(kBootProgrammerSignature) - 1;
     const auto head = readMemory(entry, n);
     const bool programmer =
@@ -156,12 +156,13 @@ void Fx3Chip::jump(uint32_t entry, BusAttachment* attachment) {
         std::lock_guard lock(m_chipLock);
         m_bootProgrammer = next;
     }
-    if (!attachment) return;
+    if (!attachment) return next;
     // Whatever runs at the entry address, the boot loader's USB stack is gone.
     if (programmer && !never)
         attachment->reenumerate(next, delay);
     else
         attachment->leaveBus();
+    return next;
 }
 
 Fx3BootLoader::Fx3BootLoader(std::shared_ptr<Fx3Chip> chip)

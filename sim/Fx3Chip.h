@@ -74,8 +74,10 @@ public:
     // Modelled time of every program the chip ran since creation.
     std::chrono::nanoseconds modelledTime() const;
 
-    // From the boot loader model: the CPU jumps to the entry address.
-    void jump(uint32_t entry, BusAttachment* attachment);
+    // From the boot loader model: the CPU jumps to the entry address. With
+    // a valid boot programmer there, returns its model (also handed to the
+    // attachment to re-enumerate), else null.
+    std::shared_ptr<Fx3BootProgrammer> jump(uint32_t entry, BusAttachment* attachment);
     // From the chip's models: modelled time of one transfer.
     void account(std::chrono::nanoseconds modelled);
 
