@@ -1,16 +1,19 @@
 #include "config/Json.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <stdlib.h>
 #include <istream>
 #include <locale.h>
 #include <ostream>
 #include <streambuf>
 #include <system_error>
+#include <vector>
 
 namespace Json {
 namespace {
@@ -24,6 +27,33 @@ namespace {
 // that text after the value stays in the stream.
 
 constexpr int kEnd = -1;
+
+// Tests on eight bytes at once, for the long runs of ordinary characters in
+// keys, strings and indentation.
+constexpr uint64_t kOnes = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+uint64_t load8(const char* p) {
+    uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+// Non-zero when some byte of the word equals b.
+constexpr uint64_t hasByte(uint64_t word, unsigned char b) {
+    uint64_t x = word ^ (kOnes * b);
+    return (x - kOnes) & ~x & kHighBits;
+}
+// Non-zero when some byte of the word is below n (n at most 128).
+constexpr uint64_t hasByteBelow(uint64_t word, unsigned char n) {
+    return (word - kOnes * n) & ~word & kHighBits;
+}
+
+constexpr std::array<bool, 256> kJsonSpace = [] {
+    std::array<bool, 256> table{};
+    // Vertical tab is deliberately not white space.
+    for (unsigned char c : {' ', '\t', '\n', '\r', '\f'}) table[c] = true;
+    return table;
+}();
 
 class TextSource {
 public:
@@ -43,8 +73,17 @@ public:
     // the current position in one go.
     void appendPlainRun(std::string& out) {
         const char* start = m_pos;
+        while (m_end - m_pos >= 8) {
+            uint64_t word = load8(m_pos);
+            if (hasByte(word, '"') || hasByte(word, '\\')) break;
+            m_pos += 8;
+        }
         while (m_pos < m_end && *m_pos != '"' && *m_pos != '\\') ++m_pos;
         out.append(start, static_cast<std::size_t>(m_pos - start));
+    }
+
+    void skipSpace() {
+        while (m_pos < m_end && kJsonSpace[static_cast<unsigned char>(*m_pos)]) ++m_pos;
     }
 
 private:
@@ -82,6 +121,10 @@ public:
             out.push_back(static_cast<char>(c));
             advance();
         }
+    }
+
+    void skipSpace() {
+        for (int c = peek(); c != kEnd && kJsonSpace[static_cast<unsigned char>(c)]; c = peek()) advance();
     }
 
 private:
@@ -129,10 +172,46 @@ double convertOutOfRange(std::string_view text) {
     return cLocale ? strtod_l(copy.c_str(), nullptr, cLocale) : std::strtod(copy.c_str(), nullptr);
 }
 
+// The element and member stacks of the reader. Each thread keeps one set
+// between parses so that their memory is allocated once, not per document;
+// a parse that finds the set in use (a stream that parses from inside its own
+// read, say) takes a fresh one.
+struct ReaderStacks {
+    std::vector<Value> elements;
+    ValueObject::container members;
+    bool inUse = false;
+};
+
+class BorrowedStacks {
+public:
+    BorrowedStacks() : m_stacks(t_stacks.inUse ? m_own : t_stacks) { m_stacks.inUse = true; }
+    ~BorrowedStacks() {
+        // A huge document should not pin its memory to the thread.
+        constexpr std::size_t kKeep = 4096;
+        m_stacks.elements.clear();
+        m_stacks.members.clear();
+        if (m_stacks.elements.capacity() > kKeep) std::vector<Value>().swap(m_stacks.elements);
+        if (m_stacks.members.capacity() > kKeep) ValueObject::container().swap(m_stacks.members);
+        m_stacks.inUse = false;
+    }
+    BorrowedStacks(const BorrowedStacks&) = delete;
+    BorrowedStacks& operator=(const BorrowedStacks&) = delete;
+
+    ReaderStacks& get() { return m_stacks; }
+
+private:
+    static thread_local ReaderStacks t_stacks;
+    ReaderStacks m_own;
+    ReaderStacks& m_stacks;
+};
+
+thread_local ReaderStacks BorrowedStacks::t_stacks;
+
 template <class Source>
 class Reader {
 public:
-    explicit Reader(Source& source) : m_in(source) {}
+    explicit Reader(Source& source)
+        : m_in(source), m_elementStack(m_stacks.get().elements), m_memberStack(m_stacks.get().members) {}
 
     Value readValue(int depth) {
         skipSpace();
@@ -159,17 +238,7 @@ private:
         return c;
     }
 
-    void skipSpace() {
-        for (;;) {
-            int c = m_in.peek();
-            // Vertical tab is deliberately not white space.
-            if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f') {
-                m_in.advance();
-            } else {
-                return;
-            }
-        }
-    }
+    void skipSpace() { m_in.skipSpace(); }
 
     void expectLiteral(std::string_view literal) {
         for (char expected : literal) {
@@ -227,21 +296,27 @@ private:
         }
     }
 
+    // Elements and members collect on stacks shared by every level, so each
+    // container is allocated once at its final size.
     Value readArray(int depth) {
         if (depth > kMaxDepth) fail();
         m_in.advance();  // '['
-        Value::Array elements;
+        const std::size_t base = m_elementStack.size();
         for (;;) {
             skipSpace();
             int c = require();
             if (c == ',') {
-                if (elements.empty()) fail();
+                if (m_elementStack.size() == base) fail();
                 m_in.advance();
             } else if (c == ']') {
                 m_in.advance();
+                auto first = m_elementStack.begin() + static_cast<std::ptrdiff_t>(base);
+                Value::Array elements(std::make_move_iterator(first), std::make_move_iterator(m_elementStack.end()));
+                m_elementStack.erase(first, m_elementStack.end());
                 return Value(std::move(elements));
             } else {
-                elements.push_back(readValue(depth));
+                Value element = readValue(depth);
+                m_elementStack.push_back(std::move(element));
             }
         }
     }
@@ -249,15 +324,19 @@ private:
     Value readObject(int depth) {
         if (depth > kMaxDepth) fail();
         m_in.advance();  // '{'
-        ValueObject::container members;
+        const std::size_t base = m_memberStack.size();
         for (;;) {
             skipSpace();
             int c = require();
             if (c == ',') {
-                if (members.empty()) fail();
+                if (m_memberStack.size() == base) fail();
                 m_in.advance();
             } else if (c == '}') {
                 m_in.advance();
+                auto first = m_memberStack.begin() + static_cast<std::ptrdiff_t>(base);
+                ValueObject::container members(std::make_move_iterator(first),
+                                               std::make_move_iterator(m_memberStack.end()));
+                m_memberStack.erase(first, m_memberStack.end());
                 return Value(ValueObject::fromUnordered(std::move(members)));
             } else {
                 if (c != '"') fail();
@@ -267,7 +346,7 @@ private:
                 if (require() != ':') fail();
                 m_in.advance();
                 Value member = readValue(depth);
-                members.emplace_back(std::move(key), std::move(member));
+                m_memberStack.emplace_back(std::move(key), std::move(member));
             }
         }
     }
@@ -336,6 +415,9 @@ private:
     }
 
     Source& m_in;
+    BorrowedStacks m_stacks;
+    std::vector<Value>& m_elementStack;
+    ValueObject::container& m_memberStack;
 };
 
 // ===========================================================================
@@ -349,8 +431,13 @@ private:
 bool isEven(int indent) { return indent % 2 == 0; }
 
 void newLine(std::string& out, int indent) {
+    static const std::string kSpaces(64, ' ');
     out.push_back('\n');
-    out.append(static_cast<std::size_t>(indent), ' ');
+    for (auto left = static_cast<std::size_t>(indent); left > 0;) {
+        std::size_t n = std::min(left, kSpaces.size());
+        out.append(kSpaces.data(), n);
+        left -= n;
+    }
 }
 
 // Bytes that a quoted string writes as an escape (the slash only on request).
@@ -372,13 +459,26 @@ constexpr EscapeTable kEscapes;
 void writeQuoted(std::string& out, std::string_view s, bool escapeSlash) {
     out.push_back('"');
     std::size_t runStart = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
+    std::size_t i = 0;
+    while (i < s.size()) {
+        // Skip eight bytes at a time while none of them may need an escape.
+        if (s.size() - i >= 8) {
+            uint64_t word = load8(s.data() + i);
+            if (!hasByteBelow(word, 14) && !hasByte(word, '"') && !hasByte(word, '\\') &&
+                !(escapeSlash && hasByte(word, '/'))) {
+                i += 8;
+                continue;
+            }
+        }
         char letter = kEscapes.letter[static_cast<unsigned char>(s[i])];
-        if (letter == 0 || (letter == '/' && !escapeSlash)) continue;
+        if (letter == 0 || (letter == '/' && !escapeSlash)) {
+            ++i;
+            continue;
+        }
         out.append(s.data() + runStart, i - runStart);
         out.push_back('\\');
         out.push_back(letter);
-        runStart = i + 1;
+        runStart = ++i;
     }
     out.append(s.data() + runStart, s.size() - runStart);
     out.push_back('"');
