@@ -39,8 +39,12 @@ bool CoreThread::Start() {
         m_running = true;
         m_stateCondition.notify_all();
     }
-    auto maintainer = std::make_shared<ThreadStatusMaintainer>(std::move(self), std::move(context));
-    std::thread([maintainer]() mutable {
+    // The new thread holds the only reference to the maintainer: if the
+    // caller kept one, a thread that ends at once could leave the caller
+    // dropping the context's last tracker while it holds the context's lock.
+    auto maintainer =
+        std::make_unique<ThreadStatusMaintainer>(std::move(self), std::move(context));
+    std::thread([maintainer = std::move(maintainer)]() mutable {
         (*maintainer)();
         // Dropping the maintainer is the last thing this thread does: it may
         // destroy the thread object and its context.

@@ -12,6 +12,11 @@ class DeviceModelManifest {
 public:
     DeviceModelManifest();
 
+    // A manifest with other rows, for hosts that support other devices (and
+    // for tests of the matching machinery).
+    explicit DeviceModelManifest(std::vector<std::shared_ptr<DeviceModelBase>> models)
+        : m_models(std::move(models)) {}
+
     const std::vector<std::shared_ptr<DeviceModelBase>>& Models() const { return m_models; }
 
     // The first model with this kind, vendor and product, or empty.
