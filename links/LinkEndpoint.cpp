@@ -38,6 +38,11 @@ int LinkEndpoint::receive(void* buffer, size_t capacity, std::chrono::millisecon
                                  LinkManager::Clock::now() + maxWait, more);
 }
 
+bool LinkEndpoint::waitReadable(std::chrono::milliseconds maxWait) {
+    auto manager = m_manager.lock();
+    return manager && manager->waitReadableSlot(m_slot, m_generation, maxWait);
+}
+
 int LinkEndpoint::kind() const {
     auto manager = m_manager.lock();
     int kind = -1;

@@ -28,6 +28,9 @@ public:
     int receive(void* buffer, size_t capacity, bool wait, bool& more);
     int receive(void* buffer, size_t capacity, std::chrono::milliseconds maxWait, bool& more);
 
+    // See LinkManager::waitReadable.
+    bool waitReadable(std::chrono::milliseconds maxWait);
+
     // The endpoint kind, or -1 when the endpoint is closed.
     int kind() const;
 

@@ -281,6 +281,31 @@ int LinkManager::receiveUntil(int index, Generation generation, void* buffer, si
     return result;
 }
 
+bool LinkManager::waitReadable(int slot, std::chrono::milliseconds maxWait) {
+    return waitReadableSlot(slot, 0, maxWait);
+}
+
+bool LinkManager::waitReadableSlot(int index, Generation generation, std::chrono::milliseconds maxWait) {
+    if (!validSlot(index)) return false;
+    Slot& slot = m_slots[index];
+    std::lock_guard<std::mutex> receiveLock(slot.m_receiveLock);
+    if (!current(slot, generation)) return false;
+    const auto deadline = Clock::now() + maxWait;
+    while (slot.open.load(std::memory_order_acquire)) {
+        int events = 0;
+        size_t size = sizeof(events);
+        {
+            std::lock_guard<std::mutex> socketLock(slot.m_socketLock);
+            if (zmq_getsockopt(slot.socket, ZMQ_EVENTS, &events, &size) != 0) return false;
+        }
+        if (events & ZMQ_POLLIN) return true;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
+        waitForEvents(slot.fd, std::min(left, kSocketTimeout));
+    }
+    return false;
+}
+
 bool LinkManager::kindOf(int slot, int& kind) const { return kindOfSlot(slot, 0, kind); }
 
 bool LinkManager::kindOfSlot(int index, Generation generation, int& kind) const {

@@ -79,6 +79,10 @@ public:
     int receive(int slot, void* buffer, size_t capacity, std::chrono::milliseconds maxWait,
                 bool& more);
 
+    // Waits at most `maxWait` until a part can be received, without
+    // receiving it; true when one can.
+    bool waitReadable(int slot, std::chrono::milliseconds maxWait);
+
     // The kind of an open endpoint, read back from its socket.
     bool kindOf(int slot, int& kind) const;
 
@@ -126,6 +130,7 @@ private:
     int sendPart(int slot, Generation generation, const void* bytes, size_t length, bool more);
     int receiveUntil(int slot, Generation generation, void* buffer, size_t capacity,
                      std::optional<Clock::time_point> deadline, bool& more);
+    bool waitReadableSlot(int slot, Generation generation, std::chrono::milliseconds maxWait);
     bool closeSlot(int slot, Generation generation);
     bool kindOfSlot(int slot, Generation generation, int& kind) const;
     bool attachedSlot(int slot, Generation generation) const;
