@@ -2,170 +2,112 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "config/Config.h"
 #include "config/ConfigStore.h"
 
 namespace {
 
-struct Call {
-    std::string listener;
-    std::string key;
-    Value value;
-};
-
-// A store of its own with a recording listener.
+// A store of its own with a listener that records every call.
 class StoreTest : public ::testing::Test {
 protected:
     StoreTest() {
         store.addListener("recorder", [this](const std::string& key, const Value& value) {
-            calls.push_back({"recorder", key, value});
+            calls.emplace_back(key, value);
         });
+    }
+    Value value(const std::string& key) const {
+        Value v;
+        store.get(key, v);
+        return v;
     }
 
     Config::Store store;
-    std::vector<Call> calls;
+    std::vector<std::pair<std::string, Value>> calls;
 };
 
-// --- set ------------------------------------------------------------------------
-
-TEST_F(StoreTest, SetTakesChangedValuesAndTellsTheListeners) {
-    store.setDefault("k", Value(1), 2);
-    EXPECT_TRUE(calls.empty()) << "defaults call no listener";
-    EXPECT_TRUE(store.set("k", Value(7)));
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].key, "k");
-    EXPECT_EQ(calls[0].value, Value(7));
-    Value v;
-    ASSERT_TRUE(store.get("k", v));
-    EXPECT_EQ(v, Value(7));
-}
-
-TEST_F(StoreTest, EqualJsonTextIsNoChange) {
+TEST_F(StoreTest, SetTakesOnlyChangesOfSettableKeys) {
     store.setDefault("k", Value(5.0), 2);
-    EXPECT_TRUE(store.set("k", Value(5), true));
-    EXPECT_TRUE(calls.empty());
-    Value v;
-    store.get("k", v);
-    EXPECT_TRUE(v.isDouble()) << "the old value stays";
-    EXPECT_TRUE(store.persistedValues().empty());
-}
-
-TEST_F(StoreTest, NotSettableAndUnknownKeysAreRefused) {
     store.setDefault("fixed", Value(1), 0);
+    EXPECT_TRUE(calls.empty()) << "defaults call no listener";
+
+    EXPECT_TRUE(store.set("k", Value(5), true)) << "same JSON text: accepted, but no change";
+    EXPECT_TRUE(value("k").isDouble());
+    EXPECT_TRUE(calls.empty());
+    EXPECT_TRUE(store.persistedValues().empty());
+
+    EXPECT_TRUE(store.set("k", Value(7), false));
+    EXPECT_EQ(value("k"), Value(7));
+    EXPECT_EQ(calls, (std::vector<std::pair<std::string, Value>>{{"k", Value(7)}}));
+    EXPECT_TRUE(store.persistedValues().empty()) << "not persisted";
+    EXPECT_TRUE(store.set("k", Value(8), true));
+    EXPECT_EQ(store.persistedValues().at("k"), Value(8));
+
     EXPECT_FALSE(store.set("fixed", Value(2)));
     EXPECT_FALSE(store.set("unknown", Value(2)));
-    Value v;
-    EXPECT_FALSE(store.get("unknown", v));
-    EXPECT_TRUE(v.isNull()) << "an unknown key leaves the target alone";
-    store.get("fixed", v);
-    EXPECT_EQ(v, Value(1));
-    EXPECT_TRUE(calls.empty());
-}
+    EXPECT_EQ(value("fixed"), Value(1));
+    EXPECT_EQ(calls.size(), 2u);
 
-TEST_F(StoreTest, OnlyPersistedChangesAreKeptForSaving) {
-    store.setDefault("a", Value(1), 1);
-    store.setDefault("b", Value(1), 2);
-    store.set("a", Value(2), false);
-    store.set("b", Value(3), true);
-    auto persisted = store.persistedValues();
-    ASSERT_EQ(persisted.size(), 1u);
-    EXPECT_EQ(persisted["b"], Value(3));
     store.clearAttributes();
-    EXPECT_TRUE(store.persistedValues().empty());
     EXPECT_TRUE(store.values().empty());
+    EXPECT_TRUE(store.persistedValues().empty());
 }
 
-TEST_F(StoreTest, TypedGettersConvertAndReportAbsence) {
+TEST_F(StoreTest, TypedGettersConvertAndLeaveAbsentTargetsAlone) {
     store.setDefault("text", Value("12abc"), 1);
-    store.setDefault("flag", Value("false"), 1);
-    int32_t i = -1;
-    uint32_t u = 0;
+    int32_t i = 0;
     double d = 0;
-    bool b = true;
+    bool b = false;
     std::string s;
-    EXPECT_TRUE(store.get("text", i));
-    EXPECT_EQ(i, 12);
-    EXPECT_TRUE(store.get("text", u));
-    EXPECT_EQ(u, 12u);
-    EXPECT_TRUE(store.get("text", d));
-    EXPECT_EQ(d, 12.0);
-    EXPECT_TRUE(store.get("flag", b));
-    EXPECT_FALSE(b);
-    EXPECT_TRUE(store.get("text", s));
-    EXPECT_EQ(s, "12abc");
-    double untouched = 1.5;
+    EXPECT_TRUE(store.get("text", i) && store.get("text", d) && store.get("text", b) && store.get("text", s));
+    EXPECT_EQ(std::make_tuple(i, d, b, s), std::make_tuple(12, 12.0, true, std::string("12abc")));
+    uint32_t untouched = 7;
     EXPECT_FALSE(store.get("absent", untouched));
-    EXPECT_EQ(untouched, 1.5);
+    EXPECT_EQ(untouched, 7u);
 }
 
-// --- listeners ----------------------------------------------------------------
-
-TEST_F(StoreTest, ListenersRunInNameOrderAndCanBeReplacedOrRemoved) {
+TEST_F(StoreTest, ListenersRunInNameOrderAndMayReenterTheStore) {
     std::string order;
+    store.setDefault("source", Value(0), 1);
+    store.setDefault("mirror", Value(0), 1);
     store.addListener("b", [&](const std::string&, const Value&) { order += "b"; });
-    store.addListener("a", [&](const std::string&, const Value&) { order += "a"; });
-    store.setDefault("k", Value(0), 1);
-    store.set("k", Value(1));
-    EXPECT_EQ(order, "ab");
+    store.addListener("a", [&](const std::string& key, const Value& v) {
+        order += "a";
+        if (key == "source") store.set("mirror", v);  // the lock is recursive
+        store.removeListener("b");                    // and the listener set may change
+    });
+    EXPECT_TRUE(store.set("source", Value(9)));
+    EXPECT_EQ(value("mirror"), Value(9));
+    EXPECT_EQ(order, "aabb") << "both run for both changes; the removal counts from the next change";
     store.addListener("a", [&](const std::string&, const Value&) { order += "A"; });
-    store.removeListener("b");
     order.clear();
-    store.set("k", Value(2));
+    store.set("source", Value(1));
     EXPECT_EQ(order, "A");
 }
 
-TEST_F(StoreTest, ListenerMayCallBackIntoTheStore) {
-    store.setDefault("source", Value(0), 1);
-    store.setDefault("mirror", Value(0), 1);
-    store.addListener("mirror", [this](const std::string& key, const Value& value) {
-        if (key == "source") store.set("mirror", value);
-        // Changing the listener set from inside a listener is safe too.
-        store.removeListener("transient");
-    });
-    store.addListener("transient", [](const std::string&, const Value&) {});
-    EXPECT_TRUE(store.set("source", Value(9)));
-    Value mirrored;
-    store.get("mirror", mirrored);
-    EXPECT_EQ(mirrored, Value(9));
-}
-
-// --- dynamic entries --------------------------------------------------------
-
-TEST_F(StoreTest, DynamicVariableIsBoundToItsDouble) {
+TEST_F(StoreTest, DynamicEntries) {
     double gesture = 5.0;
-    ASSERT_TRUE(store.addDynamic("Gesture.Circle.MinRadius",
-                                 std::make_shared<Config::DynamicVariable<double>>(gesture)));
-    ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].value, Value(5.0)) << "listeners learn the current value";
-
-    EXPECT_TRUE(store.set("Gesture.Circle.MinRadius", Value("7.5")));
-    EXPECT_EQ(gesture, 7.5);
-    EXPECT_EQ(calls.back().value, Value("7.5"));
-    gesture = 8.0;
-    Value v;
-    ASSERT_TRUE(store.get("Gesture.Circle.MinRadius", v));
-    EXPECT_EQ(v, Value(8.0));
-    EXPECT_EQ(store.values().at("Gesture.Circle.MinRadius"), Value(8.0));
-
-    EXPECT_TRUE(store.removeDynamic("Gesture.Circle.MinRadius"));
-    EXPECT_TRUE(calls.back().value.isNull());
-    EXPECT_FALSE(store.removeDynamic("Gesture.Circle.MinRadius"));
-    EXPECT_FALSE(store.set("Gesture.Circle.MinRadius", Value(1.0)));
-}
-
-TEST_F(StoreTest, DynamicEntryNeverSharesAKey) {
-    double x = 0;
+    auto entry = std::make_shared<Config::DynamicVariable<double>>(gesture);
     store.setDefault("static", Value(1), 1);
-    auto entry = std::make_shared<Config::DynamicVariable<double>>(x);
-    EXPECT_FALSE(store.addDynamic("static", entry));
-    EXPECT_FALSE(store.addDynamic("d", nullptr));
-    EXPECT_TRUE(store.addDynamic("d", entry));
-    EXPECT_FALSE(store.addDynamic("d", entry));
-}
+    EXPECT_FALSE(store.addDynamic("static", entry)) << "a key is static or dynamic, never both";
+    EXPECT_FALSE(store.addDynamic("g", nullptr));
+    ASSERT_TRUE(store.addDynamic("g", entry));
+    EXPECT_FALSE(store.addDynamic("g", entry));
+    EXPECT_EQ(calls.back(), (std::pair<std::string, Value>{"g", Value(5.0)}));
 
-TEST_F(StoreTest, RefusingDynamicEntryCallsNoListener) {
+    EXPECT_TRUE(store.set("g", Value("7.5")));
+    EXPECT_EQ(gesture, 7.5);
+    EXPECT_EQ(calls.back().second, Value("7.5"));
+    gesture = 8.0;
+    EXPECT_EQ(value("g"), Value(8.0));
+    EXPECT_EQ(store.values().at("g"), Value(8.0));
+
+    EXPECT_TRUE(store.removeDynamic("g"));
+    EXPECT_TRUE(calls.back().second.isNull());
+    EXPECT_FALSE(store.removeDynamic("g"));
+    EXPECT_FALSE(store.set("g", Value(1.0)));
+
     struct Refuser : Config::DynamicAttribute {
         Value get() const override { return Value(1); }
         bool set(const Value&) override { return false; }
@@ -176,89 +118,56 @@ TEST_F(StoreTest, RefusingDynamicEntryCallsNoListener) {
     EXPECT_TRUE(calls.empty());
 }
 
-// --- files and image geometry -----------------------------------------------
-
-TEST_F(StoreTest, FirstRegisteredFileBecomesTheDefault) {
-    EXPECT_EQ(store.sectionFile("configuration"), "");
-    store.registerFile("/a.json", "one");
-    store.registerFile("/b.json", "two");
-    EXPECT_EQ(store.sectionFile("one"), "/a.json");
-    EXPECT_EQ(store.sectionFile("two"), "/b.json");
-    EXPECT_EQ(store.sectionFile("other"), "/a.json");
-}
-
-TEST_F(StoreTest, SaveWithoutPersistedValuesOrFileWritesNothing) {
+TEST_F(StoreTest, FilesAndSaveWithNothingToDo) {
     store.setDefault("k", Value(1), 1);
     EXPECT_FALSE(store.save("configuration")) << "nothing persisted";
     store.set("k", Value(2), true);
-    EXPECT_FALSE(store.save("configuration")) << "no file registered";
+    EXPECT_FALSE(store.save("configuration")) << "no file";
+    store.registerFile("/a.json", "one");
+    store.registerFile("/b.json", "two");
+    EXPECT_EQ(store.sectionFile("two"), "/b.json");
+    EXPECT_EQ(store.sectionFile("other"), "/a.json") << "the first file is the default";
 }
 
-TEST_F(StoreTest, NamedCameraModesSetTheWholeGeometry) {
+TEST_F(StoreTest, ImageGeometryFromTheCameraMode) {
     struct Row {
         const char* mode;
-        Config::ImageGeometry geometry;
+        Config::ImageGeometry g;
         int index;
     };
     const Row rows[] = {
-        {"VGA", {640, 480, 640, 480, 640, 480, 1}, 1},   {"HVGA", {640, 240, 640, 240, 640, 480, 2}, 2},
-        {"QVGA", {320, 240, 320, 240, 640, 480, 2}, 3},  {"HHVGA", {640, 120, 640, 120, 640, 480, 4}, 4},
+        {"VGA", {640, 480, 640, 480, 640, 480, 1}, 1},  {"HVGA", {640, 240, 640, 240, 640, 480, 2}, 2},
+        {"QVGA", {320, 240, 320, 240, 640, 480, 2}, 3}, {"HHVGA", {640, 120, 640, 120, 640, 480, 4}, 4},
         {"QHVGA", {320, 120, 320, 120, 640, 480, 4}, 5},
     };
-    store.setDefault("camera_mode", Value("VGA"), 2);
+    store.setDefault("camera_mode", Value(""), 2);
+    auto fields = [](const Config::ImageGeometry& g) {
+        return std::vector<int32_t>{g.width, g.height, g.sourceWidth, g.sourceHeight, g.calibWidth, g.calibHeight,
+                                    g.modeCode};
+    };
     for (const auto& row : rows) {
         store.set("camera_mode", Value(row.mode));
         ASSERT_TRUE(store.applyImageMode()) << row.mode;
-        auto g = store.imageGeometry();
-        EXPECT_EQ(g.width, row.geometry.width) << row.mode;
-        EXPECT_EQ(g.height, row.geometry.height) << row.mode;
-        EXPECT_EQ(g.sourceWidth, row.geometry.sourceWidth) << row.mode;
-        EXPECT_EQ(g.sourceHeight, row.geometry.sourceHeight) << row.mode;
-        EXPECT_EQ(g.calibWidth, row.geometry.calibWidth) << row.mode;
-        EXPECT_EQ(g.calibHeight, row.geometry.calibHeight) << row.mode;
-        EXPECT_EQ(g.modeCode, row.geometry.modeCode) << row.mode;
+        EXPECT_EQ(fields(store.imageGeometry()), fields(row.g)) << row.mode;
         EXPECT_EQ(store.imageModeIndex(), row.index) << row.mode;
     }
+
+    // Any other text (names are case-sensitive) reads the six size entries.
+    store.set("camera_mode", Value("vga"));
+    EXPECT_EQ(store.imageModeIndex(), 2);
+    const char* keys[] = {"image_width",        "image_height",       "image_calib_width",
+                          "image_calib_height", "image_source_width", "image_source_height"};
+    for (int i = 0; i < 3; ++i) store.setDefault(keys[i], Value(100 * (i + 1)), 2);
+    EXPECT_FALSE(store.applyImageMode()) << "three entries missing";
+    EXPECT_EQ(store.imageGeometry().calibWidth, 300) << "entries before the gap are taken";
+    for (int i = 3; i < 6; ++i) store.setDefault(keys[i], Value(100 * (i + 1)), 2);
+    ASSERT_TRUE(store.applyImageMode());
     int32_t w, h, code, cw, ch;
-    store.set("camera_mode", Value("QVGA"));
-    store.applyImageMode();
     store.imageSize(w, h, code);
     store.imageCalibSize(cw, ch);
-    EXPECT_EQ(w, 320);
-    EXPECT_EQ(code, 2);
-    EXPECT_EQ(cw, 640);
-    EXPECT_EQ(ch, 480);
-}
-
-TEST_F(StoreTest, OtherModesReadTheSizeEntries) {
-    store.setDefault("camera_mode", Value("vga"), 2);  // names are case-sensitive
-    EXPECT_EQ(store.imageModeIndex(), 2);
-    store.setDefault("image_width", Value(100), 2);
-    store.setDefault("image_height", Value(200), 2);
-    store.setDefault("image_calib_width", Value(300), 2);
-    EXPECT_FALSE(store.applyImageMode()) << "three of six entries missing";
-    auto partial = store.imageGeometry();
-    EXPECT_EQ(partial.width, 100) << "entries found before the gap are taken";
-    EXPECT_EQ(partial.calibWidth, 300);
-    store.setDefault("image_calib_height", Value(400), 2);
-    store.setDefault("image_source_width", Value(500), 2);
-    store.setDefault("image_source_height", Value(600), 2);
-    ASSERT_TRUE(store.applyImageMode());
-    auto g = store.imageGeometry();
-    EXPECT_EQ(g.height, 200);
-    EXPECT_EQ(g.calibHeight, 400);
-    EXPECT_EQ(g.sourceWidth, 500);
-    EXPECT_EQ(g.sourceHeight, 600);
-    EXPECT_EQ(g.modeCode, 2) << "the mode code stays";
-}
-
-TEST(ProcessStore, FreeFunctionsReachTheOneStore) {
-    Config::setDefault("free_function_key", Value(1), 1);
-    EXPECT_TRUE(Config::set("free_function_key", Value(2)));
-    int32_t v = 0;
-    EXPECT_TRUE(Config::store().get("free_function_key", v));
-    EXPECT_EQ(v, 2);
-    EXPECT_EQ(&Config::store(), &Config::store());
+    EXPECT_EQ(std::vector<int32_t>({w, h, code, cw, ch}), std::vector<int32_t>({100, 200, 4, 300, 400}))
+        << "the mode code stays";
+    EXPECT_EQ(store.imageGeometry().sourceHeight, 600);
 }
 
 }  // namespace

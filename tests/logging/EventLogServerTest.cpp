@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -10,23 +9,14 @@
 #include "context/Autowired.h"
 #include "context/CoreContext.h"
 #include "logging/EventLogServer.h"
-#include "logging/ExecutableFolder.h"
 #include "logging/LogHandle.h"
 #include "tests/config/TempFolder.h"
 #include "tests/logging/LogTestSupport.h"
 
 namespace {
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
-    return result;
-}
-
-// A server driven by hand: the test calls configure and serviceOnce itself,
-// with the clock under its control. Time stamps are off unless a test wants
-// them, so lines can be compared exactly.
+// A server driven by hand: the test calls configure and serviceOnce itself
+// and moves the clock. Time stamps are off unless a test turns them on.
 class LogServerTest : public ::testing::Test {
 protected:
     LogServerTest() {
@@ -35,14 +25,11 @@ protected:
         Config::applyDefaults();
         Config::set("print_timestamps_in_log", Value(false));
     }
-
-    std::shared_ptr<EventLogServer> makeServer() {
-        auto server = std::make_shared<EventLogServer>(clock, console, folder.path());
+    std::shared_ptr<EventLogServer> makeServer(const std::string& logFolder = {}) {
+        auto server = std::make_shared<EventLogServer>(clock, console, logFolder.empty() ? folder.path() : logFolder);
         server->configure();
         return server;
     }
-
-    // Moves past the flush interval and flushes.
     bool flushNow(EventLogServer& server) {
         clock->advance(EventLogServer::kFlushIntervalMs + 1);
         return server.serviceOnce();
@@ -53,137 +40,84 @@ protected:
     std::ostringstream console;
 };
 
-// --- what is accepted ---------------------------------------------------------
-
-TEST_F(LogServerTest, LevelThreeAcceptsTheThreeSeverities) {
-    auto server = makeServer();
-    server->log(-1, LOG_CRITICAL, 0, "c");
-    server->log(-1, LOG_WARNING, 0, "w");
-    server->log(-1, LOG_INFO, 0, "i");
-    server->log(-1, 3, 0, "never");
-    server->log(-1, 100, 0, "never");
-    EXPECT_EQ(server->queuedRecords(), 3u);
-    ASSERT_TRUE(flushNow(*server));
-    EXPECT_EQ(console.str(), "[Critical] c\n[Warning] w\n[Info] i\n");
-}
-
-TEST_F(LogServerTest, LevelsCutBySeverity) {
-    Config::set("debug_output_level", Value(1));
-    auto server = makeServer();
-    server->log(-1, LOG_CRITICAL, 0, "c");
-    server->log(-1, LOG_WARNING, 0, "w");
-    EXPECT_EQ(server->queuedRecords(), 1u);
-
-    Config::set("debug_output_level", Value(0));
-    auto silent = makeServer();
-    silent->log(-1, LOG_CRITICAL, 0, "c");
-    EXPECT_EQ(silent->queuedRecords(), 0u);
-    EXPECT_FALSE(flushNow(*silent));
-}
-
-TEST_F(LogServerTest, OverflowDropsTheOldestRecord) {
-    auto server = makeServer();
-    for (int i = 0; i <= 512; ++i) server->log(-1, LOG_INFO, 0, std::to_string(i));
-    EXPECT_EQ(server->queuedRecords(), 512u);
-    ASSERT_TRUE(flushNow(*server));
-    auto written = lines(console.str());
-    ASSERT_EQ(written.size(), 512u);
-    EXPECT_EQ(written.front(), "[Info] 1");
-    EXPECT_EQ(written.back(), "[Info] 512");
-}
-
-// --- when lines are written ---------------------------------------------------
-
-TEST_F(LogServerTest, FlushesAtMostOnceASecondInOrder) {
-    auto server = makeServer();
-    EXPECT_FALSE(flushNow(*server)) << "nothing to write";
-    server->log(-1, LOG_INFO, 0, "first");
-    server->log(-1, LOG_INFO, 0, "second");
-    ASSERT_TRUE(server->serviceOnce()) << "a second has passed since the last flush";
-    EXPECT_EQ(console.str(), "[Info] first\n[Info] second\n");
-
-    server->log(-1, LOG_INFO, 0, "third");
-    clock->advance(1000);
-    EXPECT_FALSE(server->serviceOnce()) << "exactly a second is not more than a second";
-    EXPECT_EQ(server->queuedRecords(), 1u);
-    clock->advance(1);
-    EXPECT_TRUE(server->serviceOnce());
-    EXPECT_EQ(console.str(), "[Info] first\n[Info] second\n[Info] third\n");
-    EXPECT_EQ(server->queuedRecords(), 0u);
-}
-
-TEST_F(LogServerTest, TimestampedLineOnTheConsole) {
+TEST_F(LogServerTest, LinePrefixes) {
     Config::set("print_timestamps_in_log", Value(true));
     auto server = makeServer();
-    server->log(-1, LOG_INFO, 0, "ResourceHost running");
-    server->log(42, LOG_CRITICAL, EC_BAD_CALIB, "You must recalibrate your device (Settings -> Troubleshooting)");
-    ASSERT_TRUE(flushNow(*server));
-    EXPECT_EQ(console.str(),
-              "[2026-Dec-08 10:12:02] [Info] ResourceHost running\n"
-              "[2026-Dec-08 10:12:02] Frame 42 [Critical] [EC_BAD_CALIB] You must recalibrate your device "
-              "(Settings -> Troubleshooting)\n");
+    EXPECT_EQ(server->formatLine(-1, LOG_INFO, 0, "ResourceHost running"),
+              "[2026-Dec-08 10:12:02] [Info] ResourceHost running");
+    Config::set("print_timestamps_in_log", Value(false));
+    server->configure();
+    EXPECT_EQ(server->formatLine(1234567890123, LOG_WARNING, 5, "late"),
+              "Frame 1234567890123 [Warning] [EC_BAD_LOGIN] late");
+    EXPECT_EQ(server->formatLine(0, LOG_CRITICAL, 18, "odd"), "Frame 0 [Critical] [] odd");
+    EXPECT_EQ(server->formatLine(-5, 7, 0, "plain"), "plain");
 }
 
-// --- files ----------------------------------------------------------------------
+TEST_F(LogServerTest, SeverityMustBeBelowTheLevel) {
+    auto server = makeServer();  // level 3
+    for (int severity : {0, 1, 2, 3, 100}) server->log(-1, severity, 0, std::to_string(severity));
+    ASSERT_TRUE(flushNow(*server));
+    EXPECT_EQ(console.str(), "[Critical] 0\n[Warning] 1\n[Info] 2\n");
 
-TEST_F(LogServerTest, FileModeWritesAStampedDebugFile) {
+    Config::set("debug_output_level", Value(1));
+    auto level1 = makeServer();
+    for (int severity : {0, 1}) level1->log(-1, severity, 0, "x");
+    EXPECT_EQ(level1->queuedRecords(), 1u);
+    Config::set("debug_output_level", Value(0));
+    auto silent = makeServer();
+    silent->log(-1, LOG_CRITICAL, 0, "x");
+    EXPECT_EQ(silent->queuedRecords(), 0u);
+}
+
+TEST_F(LogServerTest, AtMostOneFlushASecondAndOverflowDropsTheOldest) {
+    auto server = makeServer();
+    EXPECT_FALSE(flushNow(*server)) << "nothing to write";
+    for (int i = 0; i <= 512; ++i) server->log(-1, LOG_INFO, 0, std::to_string(i));
+    EXPECT_EQ(server->queuedRecords(), 512u);
+    ASSERT_TRUE(server->serviceOnce());
+    const std::string first = console.str();
+    EXPECT_EQ(first.substr(0, 9), "[Info] 1\n") << "the 513th record pushed out the first";
+    EXPECT_EQ(first.substr(first.size() - 11), "[Info] 512\n");
+
+    server->log(-1, LOG_INFO, 0, "later");
+    clock->advance(1000);
+    EXPECT_FALSE(server->serviceOnce()) << "exactly a second is not more than a second";
+    clock->advance(1);
+    EXPECT_TRUE(server->serviceOnce());
+    EXPECT_EQ(console.str(), first + "[Info] later\n");
+}
+
+TEST_F(LogServerTest, DebugFileIsStampedAndAppended) {
     Config::set("debug_output_mode", Value("file"));
     auto server = makeServer();
     const std::string path = folder.file("debug_Tue_Dec__8_10-12-02_2026.log");
     EXPECT_EQ(server->debugFilePath(), path);
-    EXPECT_EQ(readText(path), "Debugging log started 2026-Dec-08 10:12:02\n");
-    server->log(-1, LOG_WARNING, 0, "to the file");
+    server->log(-1, LOG_WARNING, 0, "one");
     ASSERT_TRUE(flushNow(*server));
-    server->log(-1, LOG_INFO, 0, "appended");
+    server->log(-1, LOG_INFO, 0, "two");
     ASSERT_TRUE(flushNow(*server));
-    EXPECT_EQ(readText(path), "Debugging log started 2026-Dec-08 10:12:02\n[Warning] to the file\n[Info] appended\n");
+    EXPECT_EQ(readText(path), "Debugging log started 2026-Dec-08 10:12:02\n[Warning] one\n[Info] two\n");
     EXPECT_EQ(console.str(), "");
+
+    // A file that disappears behind a folder loses that batch only.
+    std::filesystem::remove(path);
+    std::filesystem::create_directory(path);
+    server->log(-1, LOG_INFO, 0, "lost");
+    EXPECT_TRUE(flushNow(*server));
+    EXPECT_EQ(server->queuedRecords(), 0u);
 }
 
-TEST_F(LogServerTest, FileThatCannotBeMadeSwitchesTheOutputOff) {
+TEST_F(LogServerTest, FilesThatCannotBeMadeSwitchOutputOff) {
     Config::set("debug_output_mode", Value("file"));
     Config::set("profiling_output_mode", Value("file"));
-    auto server = std::make_shared<EventLogServer>(clock, console, folder.file("no/such/folder"));
-    server->configure();
+    auto server = makeServer(folder.file("no/such/folder"));
     EXPECT_EQ(server->debugOutputMode(), LOG_OUTPUT_NONE);
     EXPECT_EQ(server->debugOutputLevel(), 0);
     EXPECT_EQ(server->profilingOutputMode(), LOG_OUTPUT_NONE);
     EXPECT_EQ(server->profilingOutputLevel(), 0);
-    server->log(-1, LOG_CRITICAL, 0, "dropped");
-    EXPECT_EQ(server->queuedRecords(), 0u);
 }
 
-TEST_F(LogServerTest, FileRemovedLaterLosesOnlyThatBatch) {
-    Config::set("debug_output_mode", Value("file"));
-    auto server = makeServer();
-    const std::string path = server->debugFilePath();
-    std::filesystem::remove(path);
-    std::filesystem::create_directory(path);  // now it cannot be opened as a file
-    server->log(-1, LOG_INFO, 0, "lost");
-    EXPECT_TRUE(flushNow(*server));
-    EXPECT_EQ(server->queuedRecords(), 0u) << "the queue is emptied all the same";
-}
-
-TEST_F(LogServerTest, CsvProfilingFileStartsWithTheHeader) {
-    Config::set("profiling_output_mode", Value("filecsv"));
-    Config::set("profiling_output_level", Value(2));
-    auto server = makeServer();
-    const std::string path = folder.file("profile_Tue_Dec__8_10-12-02_2026.csv");
-    EXPECT_EQ(server->profilingFilePath(), path);
-    EXPECT_EQ(readText(path), "") << "no started line in a CSV file";
-    server->recordFrame(1, 0.010);
-    server->recordTimer("track", 0.004);
-    ASSERT_TRUE(flushNow(*server)) << "new statistics alone make a flush";
-    server->recordTimer("track", 0.006);
-    ASSERT_TRUE(flushNow(*server));
-    auto written = lines(readText(path));
-    ASSERT_EQ(written.size(), 5u);
-    EXPECT_EQ(written[0], ",Total,track,");
-    EXPECT_EQ(written[1], "avg,0.01,0.004,");
-    EXPECT_EQ(written[3], "avg,0,0.006,");
-}
-
-TEST_F(LogServerTest, ProfilingTextGoesToTheConsoleBeforeTheLines) {
+TEST_F(LogServerTest, ProfilingStatisticsOnTheConsoleAndInCsv) {
     Config::set("profiling_output_mode", Value("console"));
     auto server = makeServer();
     server->recordFrame(10, 0.010);
@@ -192,9 +126,18 @@ TEST_F(LogServerTest, ProfilingTextGoesToTheConsoleBeforeTheLines) {
     server->log(-1, LOG_INFO, 0, "line");
     ASSERT_TRUE(flushNow(*server));
     EXPECT_EQ(console.str(), "Frames 10 to 20 (20 fps): avg 0.02, std 0.0141421\n[Info] line\n");
+
+    Config::set("profiling_output_mode", Value("filecsv"));
+    Config::set("profiling_output_level", Value(2));
+    auto csv = makeServer();
+    const std::string path = folder.file("profile_Tue_Dec__8_10-12-02_2026.csv");
+    EXPECT_EQ(csv->profilingFilePath(), path);
+    csv->recordTimer("track", 0.004);
+    ASSERT_TRUE(flushNow(*csv)) << "new statistics alone make a flush";
+    EXPECT_EQ(readText(path), ",Total,track,\navg,0,0.004,\nstd,0,0,\n");
 }
 
-TEST_F(LogServerTest, CustomStreamOnlyOnceInstalled) {
+TEST_F(LogServerTest, CustomStreamAndCapturePath) {
     Config::set("debug_output_mode", Value("custom"));
     auto server = makeServer();
     server->log(-1, LOG_INFO, 0, "nowhere");
@@ -206,17 +149,11 @@ TEST_F(LogServerTest, CustomStreamOnlyOnceInstalled) {
     server->setCustomStream(nullptr);
     EXPECT_EQ(custom.str(), "[Info] here\n");
     EXPECT_EQ(console.str(), "");
-}
 
-TEST_F(LogServerTest, CapturePathIsNextToTheExecutable) {
-    auto server = makeServer();
     std::filesystem::path capture = server->capturePath();
     EXPECT_EQ(capture.filename(), "cout_file.log");
-    EXPECT_TRUE(std::filesystem::exists(capture.parent_path() / "tyvo_logging_tests"));
-    EXPECT_FALSE(std::filesystem::exists(capture)) << "standard output is not redirected";
+    EXPECT_TRUE(std::filesystem::exists(capture.parent_path() / "tyvo_logging_tests")) << capture;
 }
-
-// --- hand-over to listeners and handles ---------------------------------------
 
 class RecordCollector : public ContextMember, public LogRecordListener {
 public:
@@ -224,37 +161,26 @@ public:
     std::vector<LogRecord> records;
 };
 
-TEST_F(LogServerTest, AcceptedRecordsReachTheListenersOfTheContext) {
+TEST_F(LogServerTest, RecordsReachListenersAndHandlesFindTheServerLate) {
     auto context = CoreContext::Current()->NewChild();
     CurrentContextScope scope(context);
     AutoRequired<RecordCollector> collector;
+    LogHandle handle;
+    handle.critical("before any server: nothing happens");
+
     auto server = makeServer();
-    server->log(77, LOG_WARNING, EC_NO_DEVICE, "gone");
+    context->AddMember(server);
+    handle.warning("gone", 77, EC_NO_DEVICE);
+    handle.info("hello");
     server->log(-1, 5, 0, "refused");
-    ASSERT_EQ(collector->records.size(), 1u);
+    ASSERT_EQ(collector->records.size(), 2u);
     const LogRecord& record = collector->records[0];
     EXPECT_EQ(record.frameId, 77);
     EXPECT_EQ(record.severity, LOG_WARNING);
     EXPECT_EQ(record.errorCode, static_cast<uint32_t>(EC_NO_DEVICE));
     EXPECT_EQ(record.text, "Frame 77 [Warning] [EC_NO_DEVICE] gone");
-    EXPECT_EQ(server->queuedRecords(), 1u) << "the record is queued as well";
-}
-
-TEST_F(LogServerTest, HandleDoesNothingUntilAServerExists) {
-    auto context = CoreContext::Current()->NewChild();
-    CurrentContextScope scope(context);
-    LogHandle handle;
-    handle.critical("before any server");  // must simply do nothing
-
-    auto server = std::make_shared<EventLogServer>(clock, console, folder.path());
-    server->configure();
-    context->AddMember(server);
-    handle.info("hello", 3);
-    handle.warning("careful", -1, EC_SMUDGE);
-    handle.critical("bad");
-    ASSERT_EQ(server->queuedRecords(), 3u);
     ASSERT_TRUE(flushNow(*server));
-    EXPECT_EQ(console.str(), "Frame 3 [Info] hello\n[Warning] [EC_SMUDGE] careful\n[Critical] bad\n");
+    EXPECT_EQ(console.str(), "Frame 77 [Warning] [EC_NO_DEVICE] gone\n[Info] hello\n");
 }
 
 }  // namespace
