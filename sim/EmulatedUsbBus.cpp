@@ -53,13 +53,15 @@ uint8_t speedCode(UsbSpeed speed) {
 
 // "1-2.3" -> ".../usb1/1-2/1-2.3"
 std::string sysfsPathFor(uint8_t bus, const std::string& chain) {
-    std::string path = std::string(kControllerPath) + "/usb" + std::to_string(bus);
+    std::string path = kControllerPath;
+    path.append("/usb").append(std::to_string(bus));
     std::string::size_type cut = chain.find('.');
     while (cut != std::string::npos) {
-        path += "/" + chain.substr(0, cut);
+        path.append("/").append(chain, 0, cut);
         cut = chain.find('.', cut + 1);
     }
-    return path + "/" + chain;
+    path.append("/").append(chain);
+    return path;
 }
 
 gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer userData) {
@@ -143,8 +145,10 @@ struct EmulatedUsbBus::Core : std::enable_shared_from_this<EmulatedUsbBus::Core>
                 continue;
             }
             auto first = timers.begin();
-            if (first->first > Clock::now()) {
-                m_timerWake.wait_until(lock, first->first);
+            // A copy: the entry may be dropped (stopTimers) while we wait.
+            const Clock::time_point due = first->first;
+            if (due > Clock::now()) {
+                m_timerWake.wait_until(lock, due);
                 continue;
             }
             auto action = std::move(first->second);

@@ -289,7 +289,9 @@ void UsbdevfsNode::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
         if (m_gone && !mine) return answer(client, -1, ENODEV);
         // A usbfs node is a plain file to umockdev, so poll never blocks and
         // libusb reaps in a loop while a transfer is pending: pace the answers
-        // so that waiting does not turn into spinning.
+        // so that waiting does not turn into spinning. The first empty reap
+        // after a completion (libusb's "anything else?") is answered at once.
+        if (m_idleReapers.insert(client).second) return answer(client, -1, EAGAIN);
         auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(m_reapPacing);
         for (const auto& u : m_urbs)
             if (u.owner == client && u.finished) wait = std::min(wait, std::chrono::duration_cast<std::chrono::nanoseconds>(u.due - now));
@@ -299,6 +301,7 @@ void UsbdevfsNode::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     }
     Urb urb = std::move(*ready);
     m_urbs.erase(ready);
+    m_idleReapers.erase(client);
     ++m_stats.reaped;
     lock.unlock();
 

@@ -77,6 +77,7 @@ private:
     const std::chrono::microseconds m_reapPacing;
     mutable std::mutex m_nodeLock;  // URB queue, claims, counters
     std::deque<Urb> m_urbs;
+    std::set<UMockdevIoctlClient*> m_idleReapers;  // last reap found nothing (identity only)
     bool m_gone = false;
     NodeStats m_stats;
 };
