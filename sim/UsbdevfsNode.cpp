@@ -107,13 +107,17 @@ void UsbdevfsNode::failInFlightLocked() {
     const auto now = Clock::now();
     for (auto& urb : m_urbs) {
         if (urb.finished && urb.due <= now) continue;
-        urb.finished = true;
-        urb.due = now;
-        urb.status = -ESHUTDOWN;
-        urb.actual = 0;
-        urb.in.clear();
+        endNow(urb, -ESHUTDOWN);
         ++m_stats.shutDown;
     }
+}
+
+void UsbdevfsNode::endNow(Urb& urb, int status) {
+    urb.finished = true;
+    urb.due = Clock::now();
+    urb.status = status;
+    urb.actual = 0;
+    urb.in.clear();
 }
 
 bool UsbdevfsNode::gone() const {
@@ -261,10 +265,7 @@ void UsbdevfsNode::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     // A device that answered and then left (a jump) still delivers the
     // answer; one that left first fails the URB as a disconnect does.
     if (m_gone && (!pending.finished || reply.status == TransferStatus::Disconnected)) {
-        pending.finished = true;
-        pending.status = -ESHUTDOWN;
-        pending.actual = 0;
-        pending.in.clear();
+        endNow(pending, -ESHUTDOWN);
         ++m_stats.shutDown;
     }
     pending.data = urbData.data;
@@ -332,11 +333,7 @@ void UsbdevfsNode::discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg) 
     for (auto& urb : m_urbs) {
         if (urb.owner != client || urb.clientAddress != address) continue;
         if (urb.finished && urb.due <= now) break;  // already done: nothing to unlink
-        urb.finished = true;
-        urb.due = now;
-        urb.status = -ECONNRESET;
-        urb.actual = 0;
-        urb.in.clear();
+        endNow(urb, -ECONNRESET);
         ++m_stats.discarded;
         return answer(client, 0);
     }

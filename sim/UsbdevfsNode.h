@@ -71,6 +71,7 @@ private:
     static void finish(Urb& urb, const TransferReply& reply);
     void failInFlightLocked();
     static void release(Urb& urb);
+    static void endNow(Urb& urb, int status);
 
     const std::shared_ptr<UsbDeviceModel> m_model;
     const uint8_t m_speedCode;

@@ -590,33 +590,63 @@ bool UsbDriverPort::servesDevice(uint16_t vendorId, uint16_t productId) {
     return vendorId == kVendorId && (productId == kBootLoaderProductId || productId == kBootProgrammerProductId);
 }
 
+namespace {
+
+// Calls visit(device, descriptor) for every present device the driver serves,
+// until it returns true. Returns 0 or the errno value of a failed listing.
+template <typename Visit>
+uint32_t forEachServedDevice(libusb_context* usb, Visit visit) {
+    libusb_device** list = nullptr;
+    const ssize_t n = libusb_get_device_list(usb, &list);
+    if (n < 0) return errnoFromLibusb(static_cast<int>(n));
+    for (ssize_t i = 0; i < n; ++i) {
+        libusb_device_descriptor d{};
+        if (libusb_get_device_descriptor(list[i], &d) != 0 || !UsbDriverPort::servesDevice(d.idVendor, d.idProduct))
+            continue;
+        if (visit(list[i], d)) break;
+    }
+    libusb_free_device_list(list, 1);
+    return 0;
+}
+
+// "1-2.10" -> {1, 2, 10}: port chains in numeric order.
+std::vector<unsigned> chainNumbers(const std::string& chain) {
+    std::vector<unsigned> numbers;
+    unsigned value = 0;
+    for (char c : chain) {
+        if (c >= '0' && c <= '9') {
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        } else {
+            numbers.push_back(value);
+            value = 0;
+        }
+    }
+    numbers.push_back(value);
+    return numbers;
+}
+
+}  // namespace
+
 std::vector<DriverDeviceInfo> UsbDriverPort::presentDevices(uint32_t& error) const {
     std::vector<DriverDeviceInfo> found;
     error = m_initError;
     if (!m_context->usb) return found;
-    libusb_device** list = nullptr;
-    const ssize_t n = libusb_get_device_list(m_context->usb, &list);
-    if (n < 0) {
-        error = errnoFromLibusb(static_cast<int>(n));
-        return found;
-    }
-    for (ssize_t i = 0; i < n; ++i) {
-        libusb_device_descriptor d{};
-        if (libusb_get_device_descriptor(list[i], &d) != 0 || !servesDevice(d.idVendor, d.idProduct)) continue;
+    error = forEachServedDevice(m_context->usb, [&](libusb_device* device, const libusb_device_descriptor& d) {
         DriverDeviceInfo info;
-        info.busNumber = libusb_get_bus_number(list[i]);
-        info.address = libusb_get_device_address(list[i]);
-        info.portChain = portChainOf(list[i]);
+        info.busNumber = libusb_get_bus_number(device);
+        info.address = libusb_get_device_address(device);
+        info.portChain = portChainOf(device);
         info.vendorId = d.idVendor;
         info.productId = d.idProduct;
         info.path = usbDevicePath(d.idVendor, d.idProduct, info.portChain);
         found.push_back(std::move(info));
-    }
-    libusb_free_device_list(list, 1);
+        return false;
+    });
     // libusb lists the newest device first; the driver counted devices in
     // bus and port order, which stays put while devices come and go.
     std::stable_sort(found.begin(), found.end(), [](const DriverDeviceInfo& a, const DriverDeviceInfo& b) {
-        return std::tie(a.busNumber, a.portChain) < std::tie(b.busNumber, b.portChain);
+        return std::make_tuple(a.busNumber, chainNumbers(a.portChain)) <
+               std::make_tuple(b.busNumber, chainNumbers(b.portChain));
     });
     return found;
 }
@@ -624,24 +654,16 @@ std::vector<DriverDeviceInfo> UsbDriverPort::presentDevices(uint32_t& error) con
 std::unique_ptr<DriverHandle> UsbDriverPort::open(const std::string& path, uint32_t& error) const {
     error = m_initError;
     if (!m_context->usb) return nullptr;
-    libusb_device** list = nullptr;
-    const ssize_t n = libusb_get_device_list(m_context->usb, &list);
-    if (n < 0) {
-        error = errnoFromLibusb(static_cast<int>(n));
-        return nullptr;
-    }
-    error = ENOENT;
     libusb_device_handle* handle = nullptr;
-    for (ssize_t i = 0; i < n; ++i) {
-        libusb_device_descriptor d{};
-        if (libusb_get_device_descriptor(list[i], &d) != 0 || !servesDevice(d.idVendor, d.idProduct)) continue;
-        if (usbDevicePath(d.idVendor, d.idProduct, portChainOf(list[i])) != path) continue;
-        const int r = libusb_open(list[i], &handle);
-        error = errnoFromLibusb(r);
+    uint32_t openError = ENOENT;
+    error = forEachServedDevice(m_context->usb, [&](libusb_device* device, const libusb_device_descriptor& d) {
+        if (usbDevicePath(d.idVendor, d.idProduct, portChainOf(device)) != path) return false;
+        const int r = libusb_open(device, &handle);
+        openError = errnoFromLibusb(r);
         if (r != 0) handle = nullptr;
-        break;
-    }
-    libusb_free_device_list(list, 1);
+        return true;
+    });
+    if (error == 0) error = openError;
     if (!handle) return nullptr;
     return std::make_unique<LibusbDriverHandle>(m_context, handle);
 }

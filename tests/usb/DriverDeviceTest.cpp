@@ -45,12 +45,13 @@ TEST_F(DriverDeviceOnBus, WithNoDevicePresentOpenFailsAndTheCountIsZero) {
 
 TEST_F(DriverDeviceOnBus, OpensTheNthPresentDeviceAndReadsItsIdentity) {
     auto chip = sim::Fx3Chip::create();
+    plug(fx3Descriptors(0x0200, 64, {configurationWith({})}), "1-10");
     bus.plug(chip->powerUp(), "1-1");
     plug(fx3Descriptors(0x0200, 64, {configurationWith({})}), "1-2");
 
     CCyFX3DriverDevice device;  // opens index 0 on construction
     ASSERT_TRUE(device.IsOpen());
-    EXPECT_EQ(device.DevCount(), 2);
+    EXPECT_EQ(device.DevCount(), 3);  // in port order, whatever the plugging order
     EXPECT_EQ(device.VendorID(), 0x04B4);
     EXPECT_EQ(device.ProductID(), 0x00F3);
     EXPECT_EQ(device.BcdUSB(), 0x0200);
@@ -62,8 +63,8 @@ TEST_F(DriverDeviceOnBus, OpensTheNthPresentDeviceAndReadsItsIdentity) {
     EXPECT_EQ(device.DevicePath(), "usb#vid_04b4&pid_00f3#1-1");
     EXPECT_TRUE(device.IsHighSpeed());
     EXPECT_FALSE(device.IsSuperSpeed());
-    EXPECT_EQ(device.USBAddress(), 2);
-    EXPECT_EQ(device.DeviceName(), "/dev/bus/usb/001/002");
+    EXPECT_EQ(device.USBAddress(), 3);
+    EXPECT_EQ(device.DeviceName(), "/dev/bus/usb/001/003");
     EXPECT_NE(device.DriverVersion(), 0u);
     EXPECT_EQ(device.ConfigValue(), 1);
     EXPECT_EQ(device.IntfcClass(), 0xFF);
@@ -75,7 +76,9 @@ TEST_F(DriverDeviceOnBus, OpensTheNthPresentDeviceAndReadsItsIdentity) {
     EXPECT_EQ(device.Product(), u"Test FX3");
     EXPECT_EQ(device.SerialNumber(), u"0001");
     EXPECT_EQ(device.DevicePath(), "usb#vid_04b4&pid_00f3#1-2");
-    EXPECT_FALSE(device.Open(2));
+    ASSERT_TRUE(device.Open(2));
+    EXPECT_EQ(device.DevicePath(), "usb#vid_04b4&pid_00f3#1-10");
+    EXPECT_FALSE(device.Open(3));
     EXPECT_FALSE(device.IsOpen());
 }
 
