@@ -38,7 +38,8 @@ public:
     // Builds from a BOS descriptor set. A capability with bLength 0, one
     // running past wTotalLength (or the bytes), one too short for its
     // fields, or fewer capabilities than bNumDeviceCaps announces sets
-    // malformed and ends the walk; a capability of an unknown type just ends
+    // malformed (cleared otherwise) and ends the walk; a capability of an
+    // unknown type just ends
     // it. Null when the bytes do not hold a BOS descriptor.
     static std::unique_ptr<CCyCapabilitySet> Build(std::span<const uint8_t> bos, bool& malformed);
 

@@ -16,7 +16,8 @@ public:
     // Builds from a configuration descriptor set as read from the device.
     // The walk ends at wTotalLength or at the end of the bytes, whichever
     // comes first; a descriptor with bLength 0 or one running past the end
-    // (or wTotalLength beyond the bytes) sets malformed and ends it. Returns
+    // (or wTotalLength beyond the bytes) sets malformed (cleared otherwise)
+    // and ends it. Returns
     // null when the bytes do not hold a configuration descriptor.
     static std::unique_ptr<CCyConfiguration> Build(std::span<const uint8_t> set, CCyDescriptorForm form,
                                                    DriverHandle* handle, bool& malformed);

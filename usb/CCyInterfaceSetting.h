@@ -24,7 +24,7 @@ public:
     // with the configuration set. A descriptor with bLength 0, one running
     // past the end, a short endpoint descriptor, or a set that ends (or
     // reaches the next interface) before bNumEndpoints endpoints sets
-    // malformed and ends the walk. Returns null when not even the interface
+    // malformed (cleared otherwise) and ends the walk. Returns null when not even the interface
     // descriptor is there.
     static std::unique_ptr<CCyInterfaceSetting> Build(std::span<const uint8_t> bytes, CCyDescriptorForm form,
                                                       DriverHandle* handle, bool& malformed);

@@ -6,7 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 
 namespace tyvo::sim {
 namespace {
@@ -99,6 +105,16 @@ TEST(EmulatedBus, UsbfsClaimsCancelsAndUnknownRequestsBehaveAsTheKernels) {
     EXPECT_EQ(bus.nodeStats(port).inFlight, 0u);
     EXPECT_EQ(usb.controlIn(h, 0x77, 0, 0, data, 4, 200), LIBUSB_ERROR_PIPE);  // stalls now: not a vendor device
     EXPECT_EQ(libusb_reset_device(h), 0);
+
+    // Requests libusb does not use are refused as an old kernel would.
+    const int fd = ::open(bus.devices()[0].devNode.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    usbdevfs_connectinfo info{};
+    errno = 0;
+    EXPECT_EQ(::ioctl(fd, USBDEVFS_CONNECTINFO, &info), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    ::close(fd);
+    EXPECT_EQ(bus.nodeStats(port).unknownIoctls, 1u);
 }
 
 TEST(EmulatedBus, UnplugFailsInFlightTransfersThenEveryCallWithNoDevice) {
