@@ -373,9 +373,10 @@ extern "C" __attribute__((visibility("default"), used)) const char* __asan_defau
     return "verify_asan_link_order=0";
 }
 
-// umockdev, GLib and libudev are not built for ThreadSanitizer and synchronise their
-// worker thread through futexes it cannot see; their inner accesses would
-// read as races. Our own code stays fully checked.
+// umockdev, GLib and libudev are not built for ThreadSanitizer and synchronise
+// their worker thread through futexes it cannot see; libusb, not built for it
+// either, frees devices on reference counts kept in atomics it cannot see.
+// Their inner accesses would read as races. Our own code stays fully checked.
 extern "C" __attribute__((visibility("default"), used)) const char* __tsan_default_suppressions() {
     return "called_from_lib:libumockdev.so.0\n"
            "race:libumockdev.so.0\n"
@@ -385,5 +386,6 @@ extern "C" __attribute__((visibility("default"), used)) const char* __tsan_defau
            "mutex:libglib-2.0.so.0\n"
            "mutex:libumockdev.so.0\n"
            "deadlock:libglib-2.0.so.0\n"
-           "race:libudev.so.1\n";
+           "race:libudev.so.1\n"
+           "called_from_lib:libusb-1.0.so.0\n";
 }

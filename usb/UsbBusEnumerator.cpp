@@ -45,13 +45,30 @@ struct UsbBusEnumerator::Context {
     std::mutex m_callbackLock;  // callback; taken inside libusb's own hot-plug lock
     HotplugCallback callback;
 
-    static int LIBUSB_CALL onHotplug(libusb_context*, libusb_device* device, libusb_hotplug_event event, void* self) {
+    static int LIBUSB_CALL onHotplug(libusb_context* usb, libusb_device* device, libusb_hotplug_event event,
+                                     void* self) {
         auto* context = static_cast<Context*>(self);
+        UsbBusDevice described;
+        if (event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED) {
+            // libusb 1.0.26 holds no reference on a device for its arrival
+            // event: one that left again before the event is handled may
+            // already be freed. Describe it only while the device list
+            // holds it; one no longer listed has gone, and its leave follows.
+            libusb_device** list = nullptr;
+            const ssize_t n = libusb_get_device_list(usb, &list);
+            bool present = false;
+            for (ssize_t i = 0; i < n && !present; ++i) present = list[i] == device;
+            if (present) described = describe(device);
+            if (n >= 0) libusb_free_device_list(list, 1);
+            if (!present) return 0;
+        } else {
+            described = describe(device);  // a leave event holds its device
+        }
         std::lock_guard lock(context->m_callbackLock);
         if (context->callback)
             context->callback(event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? UsbHotplugEvent::Arrived
                                                                           : UsbHotplugEvent::Left,
-                              describe(device));
+                              described);
         return 0;
     }
 };
