@@ -241,10 +241,26 @@ bool Store::save(const std::string& section) {
     const std::string path = sectionFile(section);
     if (path.empty()) return false;
 
-    // Every other member of the file is kept as it was read.
+    // Every other member of the file is kept as it was read. So are the
+    // user's settings already in the section that this run did not change:
+    // the tool applies the defaults again after start-up, which forgets what
+    // was read from the file, and writing the section from the persisted
+    // values alone would drop them all. Unknown keys and values equal to the
+    // current ones (the defaults) are still left out.
     Value document = readJsonFile(path);
     if (!document.isObject()) document = Value(Value::Object());
     Value::Object members;
+    const Value existing = document.member(section);
+    if (const auto* inFile = existing.as<Value::Object>()) {
+        for (const auto& [key, value] : *inFile) {
+            auto attribute = m_attributes.find(key);
+            if (attribute == m_attributes.end() || attribute->second.level == 0) continue;
+            if (Json::toJson(value, true, false) == Json::toJson(attribute->second.value, true, false)) {
+                continue;
+            }
+            members.insert_or_assign(key, value);
+        }
+    }
     for (const auto& [key, value] : m_persisted) members.insert_or_assign(key, value);
     document.setMember(section, Value(std::move(members)));
 

@@ -67,7 +67,7 @@ public:
     Autowired& operator=(const std::shared_ptr<T>& member) {
         auto context = LockContext();
         Fill(member);
-        context->AddMember<T>(member);
+        context->template AddMember<T>(member);
         return *this;
     }
 
@@ -81,7 +81,7 @@ protected:
     // Walks from the slot's context up to the root; the first hit fills.
     bool Resolve() {
         for (auto context = m_context.lock(); context; context = context->GetParent()) {
-            if (auto member = context->FindMember<T>()) {
+            if (auto member = context->template FindMember<T>()) {
                 Fill(member);
                 return true;
             }

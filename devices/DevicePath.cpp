@@ -14,16 +14,11 @@ std::wstring ToDevicePath(const std::wstring& instanceId) {
     return path;
 }
 
-std::wstring UsbInstanceId(uint16_t vendorId, uint16_t productId, unsigned bus,
-                           const std::string& portChain) {
+std::wstring UsbInstanceId(uint16_t vendorId, uint16_t productId, const std::string& busPortChain) {
     wchar_t ids[32];
     swprintf(ids, sizeof ids / sizeof ids[0], L"USB\\VID_%04X&PID_%04X\\", vendorId, productId);
     std::wstring id = ids;
-    id += std::to_wstring(bus);
-    if (!portChain.empty()) {
-        id += L'-';
-        id.append(portChain.begin(), portChain.end());
-    }
+    id.append(busPortChain.begin(), busPortChain.end());
     return id;
 }
 

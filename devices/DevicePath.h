@@ -10,10 +10,9 @@
 // usb#vid_04b4&pid_00f3#1-2.3.
 std::wstring ToDevicePath(const std::wstring& instanceId);
 
-// The instance identifier of a USB device found on bus `bus` behind the
-// given port chain ("2.3"; empty for a device without a hub above it).
-std::wstring UsbInstanceId(uint16_t vendorId, uint16_t productId, unsigned bus,
-                           const std::string& portChain);
+// The instance identifier of a USB device at a place on the bus given as
+// "<bus>-<port chain>" (for example "1-2.3", the name the kernel gives it).
+std::wstring UsbInstanceId(uint16_t vendorId, uint16_t productId, const std::string& busPortChain);
 
 // Parses "usb#", "vid_", a hexadecimal number, "&", "pid_", a hexadecimal
 // number; each literal must match exactly where it stands. Anything may

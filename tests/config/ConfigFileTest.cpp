@@ -118,6 +118,24 @@ TEST_F(ConfigFileTest, SaveReplacesTheSectionKeepsTheRestAndLoadsBack) {
     EXPECT_EQ(fresh.persistedValues(), store.persistedValues());
 }
 
+TEST_F(ConfigFileTest, SaveAfterDefaultsAgainKeepsTheUsersUnchangedSettings) {
+    // What the tool does: load, apply the defaults again after the dialogue,
+    // then save one change a client asked for.
+    writeText(path, R"({"configuration": {"websockets_port": 7000, "tracking_mode": "fast",
+                        "sampling_min_gap": 0.1, "no_such_key": true}})");
+    store.loadSection(path, "configuration");
+    Config::applyDefaults(store);
+    store.set("camera_sensitivity", Value(2.5), true);
+    ASSERT_TRUE(store.save("configuration"));
+
+    Value::Object expected;
+    expected.insert_or_assign("camera_sensitivity", Value(2.5));
+    expected.insert_or_assign("tracking_mode", Value("fast"));
+    expected.insert_or_assign("websockets_port", Value(7000));
+    EXPECT_EQ(Json::parse(readText(path)).member("configuration"), Value(expected))
+        << "the user's settings survive; defaults and unknown keys are still dropped";
+}
+
 TEST_F(ConfigFileTest, UnwritableTargetsFailWithoutLeftovers) {
     writeText(path, "garbage");
     store.registerFile(path, "configuration");

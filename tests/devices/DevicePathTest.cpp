@@ -6,8 +6,8 @@ namespace {
 
 TEST(DevicePath, InstanceIdentifierBecomesLowerCaseWithHashes) {
     EXPECT_EQ(ToDevicePath(L"USB\\VID_04B4&PID_00F3\\1-2.3"), L"usb#vid_04b4&pid_00f3#1-2.3");
-    EXPECT_EQ(ToDevicePath(UsbInstanceId(0x04B4, 0x00F3, 1, "2.3")), L"usb#vid_04b4&pid_00f3#1-2.3");
-    EXPECT_EQ(ToDevicePath(UsbInstanceId(0xF182, 0x0003, 2, "")), L"usb#vid_f182&pid_0003#2");
+    EXPECT_EQ(ToDevicePath(UsbInstanceId(0x04B4, 0x00F3, "1-2.3")), L"usb#vid_04b4&pid_00f3#1-2.3");
+    EXPECT_EQ(UsbInstanceId(0xF182, 0x1001, "2-4"), L"USB\\VID_F182&PID_1001\\2-4");
 }
 
 TEST(DevicePath, ParsesVendorAndProduct) {

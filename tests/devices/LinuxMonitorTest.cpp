@@ -1,0 +1,141 @@
+// The Linux attach monitor against devices on the emulated bus: real libusb
+// enumeration and hot-plug underneath, test device classes on top.
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include "devices/DeviceAttachMonitorLinux.h"
+#include "sim/EmulatedUsbBus.h"
+#include "sim/UsbDeviceModel.h"
+#include "tests/devices/MonitorFixture.h"
+
+using namespace monitortest;
+using namespace std::chrono_literals;
+namespace sim = tyvo::sim;
+
+std::atomic<int> monitortest::Behaviour::constructed{0};
+std::atomic<int> monitortest::Behaviour::failNext{0};
+
+namespace {
+
+std::shared_ptr<sim::StandardUsbDevice> MakeDevice(uint16_t vendorId, uint16_t productId,
+                                                   bool video) {
+    sim::DeviceSpec device;
+    device.vendorId = vendorId;
+    device.productId = productId;
+    sim::ConfigurationSpec configuration;
+    sim::InterfaceSpec interface;
+    interface.interfaceClass = video ? 0x0E : 0xFF;
+    interface.interfaceSubClass = video ? 0x01 : 0x00;
+    configuration.interfaces.push_back(interface);
+    sim::DeviceDescriptors descriptors;
+    descriptors.device = sim::buildDeviceDescriptor(device);
+    descriptors.configurations.push_back(sim::buildConfiguration(configuration));
+    return std::make_shared<sim::StandardUsbDevice>("test device", descriptors);
+}
+
+// The name of the thread that built the last test device.
+std::string g_builderThread;
+std::mutex g_builderLock;
+
+class NamedTestDevice : public TestDevice {
+public:
+    NamedTestDevice() {
+        char name[32] = {};
+        pthread_getname_np(pthread_self(), name, sizeof name);
+        std::lock_guard<std::mutex> lock(g_builderLock);
+        g_builderThread = name;
+    }
+};
+
+class LinuxMonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Behaviour::constructed = 0;
+        context->AddMember(std::make_shared<DeviceModelManifest>(
+            std::vector<std::shared_ptr<DeviceModelBase>>{
+                std::make_shared<DeviceModel<NamedTestDevice>>(kImageClassDevice, 0xF182, 0x0003),
+                std::make_shared<DeviceModel<NamedTestDevice>>(kUsbClassDevice, 0x04B4, 0x00F3),
+            }));
+    }
+
+    void Start() {
+        monitor = std::make_shared<DeviceAttachMonitorLinux>();
+        context->AddMember(monitor);
+        context->Initiate();
+    }
+
+    void TearDown() override {
+        bus.stopTimers();
+        if (context->IsInitiated()) context->RequestShutdown();
+    }
+
+    std::shared_ptr<CoreContext> ContextFor(uint16_t vendorId, uint16_t productId) {
+        wchar_t prefix[40];
+        swprintf(prefix, 40, L"usb#vid_%04x&pid_%04x#", vendorId, productId);
+        for (auto& [path, weak] : monitor->Contexts()) {
+            if (path.rfind(prefix, 0) == 0) {
+                auto ctx = weak.lock();
+                if (ctx && !ctx->MembersOf<TestDevice>().empty() && ctx->IsInitiated()) return ctx;
+            }
+        }
+        return nullptr;
+    }
+
+    sim::EmulatedUsbBus bus;
+    std::shared_ptr<CoreContext> context = CoreContext::Current()->NewChild();
+    CurrentContextScope scope{context};
+    std::shared_ptr<DeviceAttachMonitorLinux> monitor;
+};
+
+TEST_F(LinuxMonitorTest, DevicePresentAtStartIsBuiltOnTheMonitorThread) {
+    std::string port = bus.plug(MakeDevice(0x04B4, 0x00F3, false));
+    Start();
+    ASSERT_TRUE(Eventually([&] { return ContextFor(0x04B4, 0x00F3) != nullptr; }));
+    std::lock_guard<std::mutex> lock(g_builderLock);
+    EXPECT_EQ(g_builderThread, "DeviceAttachMon");
+
+    auto present = monitor->PresentDevices();
+    ASSERT_EQ(present.size(), 1u);
+    EXPECT_EQ(present[0].kind, uint32_t(kUsbClassDevice));
+    EXPECT_EQ(present[0].path, L"usb#vid_04b4&pid_00f3#" + std::wstring(port.begin(), port.end()));
+}
+
+TEST_F(LinuxMonitorTest, HotplugArrivalAndLeaveMakeAndEndTheDeviceContext) {
+    Start();
+    ASSERT_TRUE(Eventually([&] { return monitor->IsRunning(); }));
+    std::string port = bus.plug(MakeDevice(0xF182, 0x0003, true));
+    ASSERT_TRUE(Eventually([&] { return ContextFor(0xF182, 0x0003) != nullptr; }));
+    auto device = ContextFor(0xF182, 0x0003)->MembersOf<TestDevice>()[0];
+    auto capture = device->capture.shared();
+    device.reset();
+
+    ASSERT_TRUE(bus.unplug(port));
+    EXPECT_TRUE(Eventually([&] { return capture->IsCompleted(); }));
+    EXPECT_TRUE(Eventually([&] { return !monitor->HasContexts(); }));
+}
+
+TEST_F(LinuxMonitorTest, VideoClassDecidesTheKind) {
+    // The same ids with and without a Video-class interface: only the row of
+    // the matching kind may take it.
+    bus.plug(MakeDevice(0xF182, 0x0003, false));
+    bus.plug(MakeDevice(0x04B4, 0x00F3, true));
+    Start();
+    ASSERT_TRUE(Eventually([&] { return monitor->PresentDevices().size() == 2; }));
+    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(monitor->HasContexts());
+    EXPECT_EQ(Behaviour::constructed, 0);
+}
+
+TEST_F(LinuxMonitorTest, StoppingWakesTheMonitorPromptly) {
+    Start();
+    ASSERT_TRUE(Eventually([&] { return monitor->IsRunning(); }));
+    std::this_thread::sleep_for(50ms);
+    auto begin = std::chrono::steady_clock::now();
+    context->RequestShutdown();
+    auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_TRUE(monitor->IsCompleted());
+    EXPECT_LT(took, 400ms) << "the event loop waits up to 500 ms unless woken";
+}
+
+}  // namespace
