@@ -34,7 +34,9 @@ bool readFramedMessage(LinkEndpointCopyInputStream& input, Tyvo::Message::Messag
                        std::optional<std::chrono::milliseconds> firstPartWait) {
     message.Clear();
     input.beginMessage(firstPartWait);
-    bool parsed = message.ParseFromZeroCopyStream(&input);
+    // The completeness check is ours: the library's own would complain on
+    // standard error about every malformed message a peer sends.
+    bool parsed = message.ParsePartialFromZeroCopyStream(&input) && message.IsInitialized();
     if (input.nothingWaiting()) {
         message.Clear();
         return false;
