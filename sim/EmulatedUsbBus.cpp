@@ -111,6 +111,26 @@ struct EmulatedUsbBus::Core : std::enable_shared_from_this<EmulatedUsbBus::Core>
         uint64_t m_generation;
     };
 
+    // Lets models add child devices; used with m_busLock held.
+    class ChildSink : public SysfsChildSink {
+    public:
+        explicit ChildSink(Core& core) : m_core(core) {}
+        UMockdevTestbed* testbed() const override { return m_core.testbed; }
+        void attachIoctl(const std::string& devNode, UMockdevIoctlBase* handler) override {
+            GError* error = nullptr;
+            if (!umockdev_testbed_attach_ioctl(m_core.testbed, devNode.c_str(), handler, &error)) {
+                std::string why = error ? error->message : "attach failed";
+                if (error) g_error_free(error);
+                g_object_unref(handler);
+                throw std::runtime_error("cannot emulate " + devNode + ": " + why);
+            }
+            m_core.handlers.push_back(Handler{devNode, handler});
+        }
+
+    private:
+        Core& m_core;
+    };
+
     BusOptions options;
     UMockdevTestbed* testbed = nullptr;
 
@@ -230,6 +250,8 @@ struct EmulatedUsbBus::Core : std::enable_shared_from_this<EmulatedUsbBus::Core>
             throw std::runtime_error("cannot add emulated device " + chain + ": " + why);
         }
         port.device.sysfsPath = "/sys" + port.device.sysfsPath;
+        ChildSink sink(*this);
+        model->publishChildren(sink, port.device.sysfsPath);
         events.push_back(BusEvent{BusEvent::Kind::Plugged, chain, d.vendorId(), d.productId(), Clock::now()});
         ports.emplace(chain, std::move(port));
         m_busChanged.notify_all();
@@ -241,6 +263,8 @@ struct EmulatedUsbBus::Core : std::enable_shared_from_this<EmulatedUsbBus::Core>
         port.node->disconnect();
         port.device.model->detached();
         const std::string& syspath = port.device.sysfsPath;
+        ChildSink sink(*this);
+        port.device.model->withdrawChildren(sink, syspath);
         umockdev_testbed_uevent(testbed, syspath.c_str(), "remove");
         umockdev_testbed_remove_device(testbed, syspath.c_str());
         // The handler stays attached: the host may still hold the node open
@@ -286,9 +310,11 @@ EmulatedUsbBus::~EmulatedUsbBus() {
     }
     m_core->timerThread.join();
     std::lock_guard lock(m_core->m_busLock);
+    Core::ChildSink sink(*m_core);
     for (auto& [chain, port] : m_core->ports) {
         port.node->disconnect();
         port.device.model->detached();
+        port.device.model->withdrawChildren(sink, port.device.sysfsPath);
     }
     m_core->ports.clear();
     for (auto& h : m_core->handlers) {

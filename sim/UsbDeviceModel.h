@@ -18,6 +18,9 @@
 #include <string>
 #include <vector>
 
+typedef struct _UMockdevTestbed UMockdevTestbed;
+typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
+
 namespace tyvo::sim {
 
 class UsbDeviceModel;
@@ -36,6 +39,20 @@ public:
     virtual void reenumerate(std::shared_ptr<UsbDeviceModel> next, std::chrono::milliseconds delay) = 0;
 };
 
+// What a model may add beside its USB device while the bus shows it: child
+// devices in sysfs with device nodes of their own (a camera's video node
+// below its Video-class interface). Valid only during the call it is passed
+// to.
+class SysfsChildSink {
+public:
+    virtual ~SysfsChildSink() = default;
+    virtual UMockdevTestbed* testbed() const = 0;
+    // Attaches an ioctl handler to a device node; the bus takes over the
+    // reference and keeps the handler attached until the bus goes, as it
+    // does with its own (a client may hold the node open after an unplug).
+    virtual void attachIoctl(const std::string& devNode, UMockdevIoctlBase* handler) = 0;
+};
+
 class UsbDeviceModel {
 public:
     virtual ~UsbDeviceModel() = default;
@@ -45,6 +62,11 @@ public:
     virtual TransferReply transfer(const TransferRequest& request) = 0;
     virtual void attached(std::shared_ptr<BusAttachment> attachment) = 0;
     virtual void detached() = 0;
+    // Called with the bus's lock held once the device is in sysfs at
+    // sysfsPath ("/sys/devices/..."), and before it leaves sysfs (also when
+    // the bus goes): a model adds and removes its child devices here.
+    virtual void publishChildren(SysfsChildSink&, const std::string& /*sysfsPath*/) {}
+    virtual void withdrawChildren(SysfsChildSink&, const std::string& /*sysfsPath*/) {}
 };
 
 struct TransferRecord {
