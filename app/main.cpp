@@ -12,17 +12,58 @@
 #include <thread>
 
 #include "app/Dialogue.h"
+#include "app/Simulation.h"
+#include "config/CommandLineParser.h"
+#include "config/Config.h"
+#include "config/ConfigDefaults.h"
+#include "config/ConfigLoader.h"
 #include "context/Autowired.h"
 #include "context/CoreContext.h"
+#include "devices/DeviceAttachMonitorLinux.h"
 #include "devices/DeviceModelManifest.h"
+#include "firmware/FirmwareLocation.h"
+#include "logging/EventLogServer.h"
 
-int main() {
+int main(int argc, char* argv[]) {
+    // The options come first: without any, the tool behaves exactly as it
+    // always has.
+    AutoRequired<CommandLineParser> commandLine;
+    const auto options = commandLine->parse(argc, argv, std::cerr);
+    switch (options.action) {
+        case CommandLineParser::Action::Error:
+            return options.exitStatus;
+        case CommandLineParser::Action::Help:
+            std::cout << commandLine->usage() << std::flush;
+            return 0;
+        case CommandLineParser::Action::Version:
+            std::cout << "tyvo-reset " << TYVO_VERSION << std::endl;
+            return 0;
+        case CommandLineParser::Action::Run:
+            break;
+    }
+    if (commandLine->count("simulate")) {
+        return RunUnderEmulation(commandLine->value("simulate"), argc, argv);
+    }
+    if (commandLine->count("firmware-dir")) SetFirmwareFolder(commandLine->value("firmware-dir"));
+
     // The slots live on this stack for the life of the process.
     AutoRequired<DeviceModelManifest> manifest;
+    AutoRequired<ConfigLoader> configLoader;
+    AutoRequired<EventLogServer> logServer;
+
+    // The monitor joins the global context now; its thread starts with the
+    // context's initiation below.
+    Autowired<DeviceAttachMonitor> monitor;
+    monitor = std::make_shared<DeviceAttachMonitorLinux>();
 
     WriteBanner(std::cout);
     WaitForEnter(std::cin);
     WritePlugInRequest(std::cout);
+
+    // Values read from the configuration file do not survive into the
+    // running tool; its log output goes to the console.
+    Config::applyDefaults();
+    Config::set("debug_output_mode", Value("console"), false);
 
     CoreContext::Current()->Initiate();
 

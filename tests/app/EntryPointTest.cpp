@@ -36,3 +36,36 @@ TEST(EntryPoint, WaitsForEnterBeforeAskingForTheController) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EntryPointOptions, VersionAndHelpPrintAndExitZero) {
+    testsupport::ChildProcess version({TYVO_RESET_PATH, "--version"}, true);
+    EXPECT_EQ(version.Wait(10s), 0);
+    EXPECT_EQ(version.Stdout(), "tyvo-reset 1.0.0\n");
+
+    testsupport::ChildProcess help({TYVO_RESET_PATH, "--help"}, true);
+    EXPECT_EQ(help.Wait(10s), 0);
+    EXPECT_EQ(help.Stdout().rfind("Usage: tyvo-reset [options]\n", 0), 0u) << help.Stdout();
+    for (const char* option : {"--config", "--simulate", "--firmware-dir", "--version"}) {
+        EXPECT_NE(help.Stdout().find(option), std::string::npos) << option;
+    }
+}
+
+TEST(EntryPointOptions, BadCommandLineSaysWhyOnOneLineAndExitsTwo) {
+    for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"},
+                                          std::vector<std::string>{"--config"},
+                                          std::vector<std::string>{"stray"}}) {
+        args.insert(args.begin(), TYVO_RESET_PATH);
+        testsupport::ChildProcess tool(args, true);
+        EXPECT_EQ(tool.Wait(10s), 2) << args[1];
+        EXPECT_EQ(tool.Stdout(), "") << "nothing of the dialogue";
+        const std::string& err = tool.Stderr();
+        auto firstLineEnd = err.find('\n');
+        ASSERT_NE(firstLineEnd, std::string::npos);
+        EXPECT_EQ(err.rfind("tyvo-reset: ", 0), 0u) << err;
+        EXPECT_EQ(err.compare(firstLineEnd + 1, 27, "Usage: tyvo-reset [options]"), 0) << err;
+    }
+}
+
+}  // namespace
