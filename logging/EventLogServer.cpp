@@ -46,7 +46,11 @@ std::string EventLogServer::formatLine(int64_t frameId, int32_t severity, uint32
                                        const std::string& text) const {
     std::string line;
     line.reserve(text.size() + 64);
-    if (m_printTimestamps.load()) line += "[" + currentStamp(false) + "] ";
+    if (m_printTimestamps.load()) {
+        line += '[';
+        line += currentStamp(false);
+        line += "] ";
+    }
     if (frameId >= 0) {
         char digits[24];
         auto end = std::to_chars(digits, digits + sizeof digits, frameId).ptr;
