@@ -130,7 +130,12 @@ TEST_F(MemoryWindow, TheEmbeddedWriteHasNoReadBack) {
 TEST_F(MemoryWindow, ABytePastItsBudgetFailsAsNotConnected) {
     std::uint8_t byte = 0;
     channel->refusals = {{8, -1}};
-    EXPECT_THROW(readMemoryWindow(*channel, 0, &byte, 1, fast), NotConnectedException);
+    try {
+        readMemoryWindow(*channel, 0, &byte, 1, fast);
+        FAIL() << "the read went through";
+    } catch (const NotConnectedException& e) {
+        EXPECT_STREQ(e.what(), "Device is no longer connected");
+    }
     channel->refusals = {{9, -1}};
     EXPECT_THROW(writeMemoryWindow(*channel, 0, &byte, 1, fast), NotConnectedException);
     // A read-back that never matches is refused for ever as well.
@@ -146,17 +151,6 @@ TEST_F(MemoryWindow, ABytePastItsBudgetFailsAsNotConnected) {
         skewing = std::make_shared<Skewing>();
     }
     EXPECT_THROW(writeMemoryWindowVerified(*skewing, 0, &byte, 1, fast), NotConnectedException);
-}
-
-TEST_F(MemoryWindow, TheFailureCarriesTheSystemsText) {
-    std::uint8_t byte = 0;
-    channel->refusals = {{8, -1}};
-    try {
-        readMemoryWindow(*channel, 0, &byte, 1, MemoryWindowLimits{1ms, 0ms});
-        FAIL() << "the read went through";
-    } catch (const NotConnectedException& e) {
-        EXPECT_STREQ(e.what(), "Device is no longer connected");
-    }
 }
 
 }  // namespace

@@ -142,30 +142,6 @@ TEST(ControllerModel, TheWindowControlsReachItsMemory) {
     EXPECT_EQ(model->setControl(V4L2_CID_FOCUS_ABSOLUTE, 5), EIO);
 }
 
-TEST(ControllerModel, AnUpdateThroughItsControlsMakesASuccessorWithTheNewVersion) {
-    UvcControllerOptions options = UvcControllerOptions::cypress("MKT-570012345", 12);
-    options.mailboxReadyDelay = 0ms;
-    auto model = UvcControllerModel::create(options);
-    const auto writeByte = [&](uint32_t address, uint8_t byte) {
-        ASSERT_EQ(model->setControl(V4L2_CID_SHARPNESS, static_cast<int32_t>(address)), 0);
-        ASSERT_EQ(model->setControl(V4L2_CID_SATURATION, byte), 0);
-    };
-    for (uint32_t i = 0; i < 4; ++i) writeByte(0x28 + i, static_cast<uint8_t>(0x5D3A17C4u >> (8 * i)));
-    ASSERT_EQ(model->setControl(V4L2_CID_FOCUS_AUTO, 0), 0);
-    ControllerImageOptions imageOptions;
-    imageOptions.size = 1024;
-    imageOptions.firmwareVersion = 17;
-    const Bytes image = MakeControllerImage(imageOptions);
-    for (std::size_t i = 0; i < image.size(); i += 2)
-        ASSERT_EQ(model->setControl(V4L2_CID_FOCUS_ABSOLUTE, image[i] | image[i + 1] << 8), 0);
-    EXPECT_FALSE(model->successor());
-    for (uint32_t i = 0; i < 4; ++i) writeByte(0x28 + i, static_cast<uint8_t>(0x2B86E94Fu >> (8 * i)));
-    ASSERT_TRUE(model->successor());
-    EXPECT_EQ(model->receivedImage(), image);
-    EXPECT_EQ(model->successor()->firmwareVersion(), 17);
-    EXPECT_EQ(model->successor()->serial(), "MKT-570012345");
-}
-
 TEST(ControllerFirmwareBoot, AnFx3WithAControllerImagePowersUpAsThatController) {
     Fx3Options options;
     options.firmwareBoot = controllerFirmwareBoot();
