@@ -125,16 +125,4 @@ TEST(LinkCipherParts, TcpPartsTravelEncipheredAndIdentical) {
     EXPECT_EQ(first[0], expected);
 }
 
-TEST(LinkCipherParts, TwoManagersWithTheCipherUnderstandEachOther) {
-    auto server = makeManager(true);
-    auto client = makeManager(true);
-    server->declare("RR", LinkPattern::RequestReply, LinkTransport::Tcp, 0, "");
-    auto reply = server->open("RR", LinkKind::Reply);
-    client->declare("RR", LinkPattern::RequestReply, LinkTransport::Tcp,
-                    server->declaration("RR")->port, "");
-    auto request = client->open("RR", LinkKind::Request);
-    request->send("hello", 5, false);
-    EXPECT_EQ(receiveParts(*reply), std::vector<std::string>{"hello"});
-}
-
 }  // namespace

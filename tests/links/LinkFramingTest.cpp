@@ -100,15 +100,6 @@ TEST(LinkFraming, IncompleteMessageIsNotSent) {
     EXPECT_TRUE(receiveParts(*channel.pull, 100ms).empty());
 }
 
-TEST(LinkFraming, ReaderReportsNothingWaiting) {
-    Channel channel;
-    LinkEndpointRpc reader(std::move(channel.pull));
-    Message m;
-    m.set_type(Message::REQUEST);
-    EXPECT_FALSE(reader.readMessage(m, 50ms));
-    EXPECT_FALSE(m.has_type());
-}
-
 TEST(LinkFraming, ReplierOnlyPollsForTheFirstPart) {
     auto manager = makeManager();
     manager->declare("RR", LinkPattern::RequestReply, LinkTransport::Tcp, 0, "");
@@ -116,7 +107,7 @@ TEST(LinkFraming, ReplierOnlyPollsForTheFirstPart) {
     Message m;
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(reply.readMessage(m));
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 40ms);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);  // a wait would last until the slot closes
 }
 
 // Sends raw parts, as a hostile or broken peer would.

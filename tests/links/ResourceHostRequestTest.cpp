@@ -111,18 +111,6 @@ TEST_F(RequestTest, UnknownClientsAndUnknownRequestsGetTypeZero) {
     EXPECT_EQ(response->status(), -1);
 }
 
-TEST_F(RequestTest, PingAnswersAndSetsTheFrontmostApplication) {
-    auto& host = startHost();
-    auto link = client();
-    EXPECT_TRUE(link->ping());  // without a report: just alive
-    EXPECT_TRUE(link->ping(777, "Window", "/usr/bin/app"));
-    auto response = ask(*link, 201);
-    ASSERT_TRUE(response);
-    EXPECT_EQ(response->type(), 301);
-    EXPECT_EQ(response->status(), 0);
-    (void)host;
-}
-
 TEST_F(RequestTest, SetConfigurationSavesOnlyWhenAKeyWasSet) {
     startHost();
     auto link = client();
