@@ -4,6 +4,10 @@
 // their own.
 
 #include "usb/CCyDriverDevice.h"
+#include "usb/LoadResult.h"
+
+#include <chrono>
+#include <span>
 
 class CCyFX3DriverDevice : public CCyDriverDevice {
 public:
@@ -17,4 +21,51 @@ public:
     // received land in buffer. A piece that moves nothing ends the request
     // as a failure.
     bool SendVendorRequest(uint8_t* buffer, uint8_t request, uint32_t value, int32_t length, bool deviceToHost);
+
+    // Image loading (CCyFX3ImageLoader.cpp). The vendor requests of the FX3
+    // boot loader (RAM), the boot programmer (SPI flash) and the EEPROM
+    // programmer.
+    static constexpr uint8_t kRamRequest = 0xA0;
+    static constexpr uint8_t kEepromRequest = 0xBA;
+    static constexpr uint8_t kEepromReadBackRequest = 0xBB;
+    static constexpr uint8_t kFlashWriteRequest = 0xC2;
+    static constexpr uint8_t kFlashEraseRequest = 0xC4;
+    static constexpr int32_t kRamBlockSize = 2048;
+    static constexpr int kRamPasses = 3;
+    static constexpr uint32_t kFlashPageSize = 256;
+    static constexpr uint32_t kFlashSectorSize = 65536;
+    static constexpr int32_t kFlashPieceSize = 2048;
+    static constexpr int32_t kEepromPieceSize = 2048;
+    // A sector erase takes about a second on the flashes we meet; one that
+    // is still busy after this long will not finish.
+    static constexpr std::chrono::milliseconds kDefaultFlashEraseTimeout{10000};
+
+    // Loads an image to the target: RAM through request 0xA0, the I2C
+    // EEPROM through 0xBA, the SPI flash through 0xC4 (erase) and 0xC2.
+    LoadResult LoadImage(std::span<const uint8_t> image, ImageTarget target);
+    // Writes every section of an FX3 boot image into RAM in blocks of up to
+    // 2048 bytes, each written and read back three times (only the last
+    // pass must succeed), then starts it with a write of no data to the
+    // entry address.
+    LoadResult LoadImageToRam(const uint8_t* image, std::size_t size, uint8_t request = kRamRequest);
+    // Erases the sectors the image needs, then writes it page-aligned in
+    // pieces of 2048 bytes; the last page is padded with 0xFF, the erased
+    // state, so the filler programs nothing.
+    LoadResult LoadImageToSpiFlash(const uint8_t* image, std::size_t size, uint8_t eraseRequest = kFlashEraseRequest);
+    // Starts erasing a 64 KB sector and polls the flash status until it is
+    // ready: 0, or 1 when a request fails or the flash stays busy beyond the
+    // erase time-out.
+    int EraseFlashSector(uint16_t sector, uint8_t request = kFlashEraseRequest);
+    // Writes the image to an I2C EEPROM in 2048-byte pieces, the EEPROM
+    // addressing taken from the size code in the image control byte.
+    LoadResult LoadImageToI2cEeprom(const uint8_t* image, std::size_t size, uint8_t request = kEepromRequest);
+
+    std::chrono::milliseconds FlashEraseTimeout() const { return m_flashEraseTimeout; }
+    void SetFlashEraseTimeout(std::chrono::milliseconds timeout) { m_flashEraseTimeout = timeout; }
+
+private:
+    // One block of a RAM load: three passes of write and read-back.
+    bool WriteRamBlock(uint32_t address, const uint8_t* data, int32_t length, uint8_t request);
+
+    std::chrono::milliseconds m_flashEraseTimeout = kDefaultFlashEraseTimeout;
 };
