@@ -1,0 +1,12 @@
+#include "sim/host/Scenario.h"
+
+namespace tyvo::sim::host {
+
+ScenarioCatalog BuiltInScenarios() {
+    ScenarioCatalog catalog;
+    // The first one is the default.
+    AddRestoreScenarios(catalog);
+    return catalog;
+}
+
+}  // namespace tyvo::sim::host

@@ -1,0 +1,127 @@
+// The scenario runner with stand-in programs: it answers the prompts,
+// forwards the output unchanged, starts steps on the program's words in
+// order, stops a program that overruns its time, and reports every
+// expectation that did not hold.
+
+#include "sim/host/Scenario.h"
+
+#include <gtest/gtest.h>
+
+namespace tyvo::sim::host {
+namespace {
+
+using namespace std::chrono_literals;
+
+class Runner : public ::testing::Test {
+protected:
+    // Runs a shell script as the program; $1 is the box prompt.
+    int run(const std::string& script, const Scenario& scenario) {
+        options.program = {"/bin/sh", "-c", script, "sh", std::string(kBoxPrompt)};
+        ScenarioRunner runner(
+            bus, options, [this](std::string_view text) { forwarded += text; },
+            [this](const std::string& finding) { findings.push_back(finding); });
+        return runner.run(scenario);
+    }
+    bool found(const std::string& text) const {
+        for (const auto& f : findings)
+            if (f.find(text) != std::string::npos) return true;
+        return false;
+    }
+
+    EmulatedUsbBus bus;
+    HostOptions options;
+    std::string forwarded;
+    std::vector<std::string> findings;
+};
+
+// The dialogue in miniature: the box, Enter, the plug-in request, two
+// attempts, the closing line, Enter.
+const std::string kDialogue =
+    "printf '%s' \"$1\"; read a; printf 'Please plug in your Tyvo Controller.\\n\\n'; "
+    "printf 'try\\nfail\\ntry\\nwin\\n'; sleep 0.2; "
+    "printf 'Then, select \"Resume Tracking\" in the Tyvo tray icon.\\n'; read b; echo \"got [$a][$b]\"";
+
+TEST_F(Runner, AnswersBothPromptsAndForwardsTheOutputUnchanged) {
+    Scenario scenario;
+    EXPECT_EQ(run(kDialogue, scenario), 0);
+    EXPECT_EQ(forwarded, std::string(kBoxPrompt) + std::string(kPlugInRequest) +
+                             "try\nfail\ntry\nwin\nThen, select \"Resume Tracking\" in the Tyvo tray icon.\ngot [][]\n");
+    EXPECT_TRUE(findings.empty());
+}
+
+TEST_F(Runner, StepsStartOnTheProgramsWordsInOrderAfterTheirDelays) {
+    std::vector<std::string> done;
+    Scenario scenario;
+    auto step = [&](std::string after, std::chrono::milliseconds delay) {
+        ScenarioStep s;
+        s.description = after;
+        s.afterOutput = after;
+        s.delay = delay;
+        s.action = [&done, after](ScenarioRun& r) { done.push_back(after + "@" + std::to_string(r.output().size())); };
+        return s;
+    };
+    scenario.steps = {step("try\n", 0ms), step("try\n", 0ms), step("win\n", 50ms)};
+    EXPECT_EQ(run(kDialogue, scenario), 0);
+    ASSERT_EQ(done.size(), 3u);
+    // The second "try" is found after the first one's place, not again.
+    const std::size_t before = kBoxPrompt.size() + kPlugInRequest.size();
+    EXPECT_EQ(done[0].rfind("try\n@", 0), 0u);
+    EXPECT_GE(std::stoul(done[0].substr(5)), before + 4);
+    EXPECT_GE(std::stoul(done[1].substr(5)), before + 14) << "after the second try";
+    EXPECT_EQ(done[2].rfind("win\n@", 0), 0u);
+}
+
+TEST_F(Runner, AProgramThatOverrunsItsTimeIsStoppedAndTheScenarioFails) {
+    Scenario scenario;
+    scenario.timeLimit = 1s;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run("echo started; exec sleep 60", scenario), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 30s) << "the program was not waited for";
+    EXPECT_TRUE(found("time limit of 1 s")) << ::testing::PrintToString(findings);
+    EXPECT_EQ(forwarded, "started\n");
+}
+
+TEST_F(Runner, ReportsTheExitStatusMissingOutputAndStepsThatNeverHappened) {
+    Scenario scenario;
+    scenario.expectedExitStatus = 0;
+    scenario.expectedOutput = {"b\n", "a\n"};
+    ScenarioStep never;
+    never.description = "waits for z";
+    never.afterOutput = "z";
+    ScenarioStep maybe = never;
+    maybe.description = "may wait for y";
+    maybe.afterOutput = "y";
+    maybe.optional = true;
+    scenario.steps = {never, maybe};
+    EXPECT_EQ(run("printf 'a\\nb\\n'; exit 3", scenario), 1);
+    EXPECT_TRUE(found("ended with status 3, expected 0"));
+    EXPECT_TRUE(found("lacks \"a\\n\""));
+    EXPECT_TRUE(found("step \"waits for z\" never happened"));
+    EXPECT_FALSE(found("may wait for y"));
+}
+
+TEST_F(Runner, AStepThatFailsStopsTheProgramAndTheVerdictIsFailure) {
+    Scenario scenario;
+    ScenarioStep broken;
+    broken.description = "plugs into a taken port";
+    broken.action = [](ScenarioRun&) { throw std::runtime_error("port 1-1 is taken"); };
+    scenario.steps = {broken};
+    bool verified = false;
+    scenario.verify = [&](ScenarioRun& r) {
+        verified = true;
+        r.fail("flash not restored");
+    };
+    EXPECT_EQ(run("exec sleep 60", scenario), 1);
+    EXPECT_TRUE(found("step \"plugs into a taken port\" failed: port 1-1 is taken"));
+    EXPECT_TRUE(verified);
+    EXPECT_TRUE(found("flash not restored"));
+}
+
+TEST_F(Runner, AProgramThatCannotStartIsAnError) {
+    options.program = {"/nonexistent/tyvo-reset"};
+    ScenarioRunner runner(bus, options, [](std::string_view) {}, [](const std::string&) {});
+    EXPECT_THROW(runner.run(Scenario{}), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace tyvo::sim::host
