@@ -2,15 +2,18 @@
 
 #include <string>
 
-#include "devices/DeviceExceptions.h"
 #include "devices/IdentifiableDevice.h"
+#include "firmware/RestoreStages.h"
 
-// Not built yet: the device cannot be handled, so its object is never kept.
-// Construction fails the way any unusable device fails, and the attach
-// monitor drops the device's context.
+// The FX3 in its boot loader (0x04B4/0x00F3). Its constructor is stage 1 of
+// the restore: it prints the stage line, runs the stage and then always
+// throws, so that no object of this class is ever kept; by then the chip is
+// restarting as the boot programmer. Failures of the stage print their own
+// line and throw as well.
 class CyBootLoaderDevice : public IdentifiableDevice {
 public:
-    CyBootLoaderDevice() { throw device_exception(""); }
+    CyBootLoaderDevice();
+    explicit CyBootLoaderDevice(const RestoreStageSettings& settings);
 
     const std::string& serialNumber() const override { return m_name; }
     int deviceClass() const override { return 0; }

@@ -2,15 +2,19 @@
 
 #include <string>
 
-#include "devices/DeviceExceptions.h"
 #include "devices/IdentifiableDevice.h"
+#include "firmware/RestoreStages.h"
 
-// Not built yet: the device cannot be handled, so its object is never kept.
-// Construction fails the way any unusable device fails, and the attach
-// monitor drops the device's context.
+// The FX3 running the boot programmer (0x04B4/0x4720). Its constructor is
+// stage 2 of the restore: it prints the stage line, writes the controller
+// firmware into the SPI flash, prints the closing lines, waits for Enter and
+// ends the process with status 0. A failed stage prints its line and throws.
 class CyBootProgrammerDevice : public IdentifiableDevice {
 public:
-    CyBootProgrammerDevice() { throw device_exception(""); }
+    CyBootProgrammerDevice();
+    // With settings.finishRestore set, that runs instead of the wait for
+    // Enter and the end of the process.
+    explicit CyBootProgrammerDevice(const RestoreStageSettings& settings);
 
     const std::string& serialNumber() const override { return m_name; }
     int deviceClass() const override { return 0; }
