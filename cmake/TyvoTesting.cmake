@@ -9,8 +9,14 @@ find_program(UMOCKDEV_WRAPPER umockdev-wrapper REQUIRED)
 # EMULATED tests run under umockdev-wrapper, which preloads the emulation
 # library ahead of the sanitizer runtime (hence verify_asan_link_order=0).
 # Tests labelled "concurrency" also run in the ThreadSanitizer build.
+option(TYVO_CONCURRENCY_TESTS_ONLY
+       "Define only the tests labelled concurrency (the ThreadSanitizer build runs nothing else)" OFF)
+
 function(tyvo_test name)
   cmake_parse_arguments(T "EMULATED" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  if(TYVO_CONCURRENCY_TESTS_ONLY AND NOT "concurrency" IN_LIST T_LABELS)
+    return()
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
