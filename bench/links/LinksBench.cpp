@@ -129,15 +129,17 @@ void BM_RawRoundTrip(benchmark::State& state) {
 constexpr int kBatch = 1000;  // below the send high-water mark: nothing is dropped
 
 // Counts what a subscriber thread has taken, for the publisher to wait on.
+// The publisher is woken once, when its target is reached, not for every
+// event: a wake-up per event would cost the subscriber more than the event.
 class Received {
 public:
     void add() {
         std::lock_guard<std::mutex> lock(m_lock);
-        ++m_count;
-        m_changed.notify_all();
+        if (++m_count == m_target) m_changed.notify_one();
     }
     bool waitFor(long target) {
         std::unique_lock<std::mutex> lock(m_lock);
+        m_target = target;
         return m_changed.wait_for(lock, 10s, [&] { return m_count >= target; });
     }
 
@@ -145,6 +147,7 @@ private:
     std::mutex m_lock;
     std::condition_variable m_changed;
     long m_count = 0;
+    long m_target = 0;
 };
 
 void BM_LinkPublish(benchmark::State& state) {
@@ -285,20 +288,22 @@ int main(int argc, char** argv) {
     benchsupport::RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
+    // The names the library gives the figures measured as registered below.
+    const std::string kSuffix = "/min_time:1.000/real_time";
     std::vector<std::pair<std::string, std::string>> latency;
     for (int64_t size : kSizes) {
-        const std::string raw = "BM_RawRoundTrip/" + std::to_string(size) + "/real_time";
-        latency.push_back({"BM_LinkRoundTrip/" + std::to_string(size) + "/1/real_time", raw});
-        latency.push_back({"BM_LinkRoundTrip/" + std::to_string(size) + "/0/real_time", raw});
+        const std::string raw = "BM_RawRoundTrip/" + std::to_string(size) + kSuffix;
+        latency.push_back({"BM_LinkRoundTrip/" + std::to_string(size) + "/1" + kSuffix, raw});
+        latency.push_back({"BM_LinkRoundTrip/" + std::to_string(size) + "/0" + kSuffix, raw});
     }
     reporter.PrintRatios(latency, "Round-trip latency, links / raw ZeroMQ (goal with cipher: at most 1.2):");
 
     std::printf("\nEvent throughput, links / raw ZeroMQ (goal with cipher: at least 0.8):\n");
     for (int64_t size : {int64_t{64}, int64_t{4096}}) {
-        const std::string raw = "BM_RawPublish/" + std::to_string(size) + "/real_time";
+        const std::string raw = "BM_RawPublish/" + std::to_string(size) + kSuffix;
         for (int cipher : {1, 0}) {
             const std::string ours =
-                "BM_LinkPublish/" + std::to_string(size) + "/" + std::to_string(cipher) + "/real_time";
+                "BM_LinkPublish/" + std::to_string(size) + "/" + std::to_string(cipher) + kSuffix;
             double a = 0, b = 0;
             if (reporter.Time(ours, &a) && reporter.Time(raw, &b) && a > 0) {
                 std::printf("  %-40s / %-40s = %6.2f\n", ours.c_str(), raw.c_str(), b / a);
