@@ -9,8 +9,15 @@
 #include <cfloat>
 #include <vector>
 
+#include <bit>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
 #include "camera/LegacyLoader.h"
+#include "source/DataStructures/Tyvo.pb.h"
 #include "tests/camera/controllers/ControllerFixture.h"
+#include "tools/ChunkWriter.h"
 
 namespace controllertest {
 namespace {
@@ -301,6 +308,85 @@ TEST_F(CypressDevice, CameraModeChoosesTheDivisors) {
         frames = std::make_shared<FrameCollector>();
         bus.unplug(port);
     }
+}
+
+// A user data folder holding the older calibration file of one serial:
+// both cameras with the emulated controller's sample lenses, t = 1.25.
+class LegacyCalibrationFile {
+public:
+    explicit LegacyCalibrationFile(const std::string& serial) {
+        char pattern[] = "/tmp/tyvo-legacy-XXXXXX";
+        m_home = ::mkdtemp(pattern);
+        const char* saved = std::getenv("APPDATA");
+        m_saved = saved ? std::optional<std::string>(saved) : std::nullopt;
+        ::setenv("APPDATA", m_home.c_str(), 1);
+
+        namespace msg = Tyvo::Message;
+        const auto lenses = tyvo::sim::sampleControllerCalibration().cameras;
+        msg::LegacyCalibrationHeader header;
+        for (int c = 0; c < 2; ++c) {
+            const auto& p = lenses[c];
+            msg::LegacyCalibration* camera = header.add_cameras();
+            camera->set_camera(c);
+            putFloats(camera->mutable_map_x(), {p[0], p[1], p[2], p[3], p[4], p[5], p[6], p[7], p[8], p[9], p[10]});
+            putFloats(camera->mutable_map_y(), {p[11], p[12], p[13]});
+            msg::CameraExtrinsic* extrinsic = camera->mutable_extrinsic();
+            extrinsic->set_param_1(4);
+            extrinsic->set_param_4(p[14]);
+            extrinsic->set_param_5(p[15]);
+            extrinsic->set_param_6(p[16]);
+            extrinsic->set_param_7(0.04);
+            extrinsic->set_param_8(1.0);
+        }
+        const std::string payload = header.SerializeAsString();
+        const auto chunk =
+            MakeChunkFile(std::span(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()));
+        std::ofstream(LegacyLoader::pathForSerial(serial), std::ios::binary)
+            << "HEAD" << std::string(chunk.begin(), chunk.end());
+    }
+    ~LegacyCalibrationFile() {
+        m_saved ? ::setenv("APPDATA", m_saved->c_str(), 1) : ::unsetenv("APPDATA");
+        std::filesystem::remove_all(m_home);
+    }
+
+private:
+    static void putFloats(Tyvo::Message::FloatImage* image, std::initializer_list<float> values) {
+        std::string data;
+        for (float v : values)
+            for (int k = 0; k < 4; ++k) data.push_back(static_cast<char>(std::bit_cast<std::uint32_t>(v) >> (8 * k)));
+        image->set_width(static_cast<int>(values.size()));
+        image->set_height(1);
+        image->set_data(data);
+    }
+
+    std::string m_home;
+    std::optional<std::string> m_saved;
+};
+
+TEST_F(CypressDevice, EarlyKitsFallBackToTheirCalibrationFileAndKeepItInTheController) {
+    LegacyCalibrationFile file("MKT-360012345");
+    UvcControllerOptions options = UvcControllerOptions::cypress("MKT-360012345");
+    options.calibration = tyvo::sim::CalibrationContent::None;
+    startCypress(options);
+    EXPECT_EQ(device->deviceClass(), 4);
+    const Calibration calibration = device->currentCalibration();
+    EXPECT_EQ(calibration.camera[0][LensParam::RectifiedFocal], 1.25f);
+    EXPECT_EQ(calibration.camera[1][LensParam::Focal], 428.75f);
+    // Written into the controller, with the calibration-written flag.
+    const auto block = serialise(calibration);
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), model->memory(100, 156).begin()));
+    EXPECT_EQ(model->memory(48, 1)[0], 1);
+}
+
+TEST_F(CypressDevice, OtherKitsDoNotLookForACalibrationFile) {
+    setting("camera_requires_calib", Value(false));
+    LegacyCalibrationFile file("MKT-480012345");
+    UvcControllerOptions options = UvcControllerOptions::cypress("MKT-480012345");
+    options.calibration = tyvo::sim::CalibrationContent::None;
+    startCypress(options);
+    EXPECT_EQ(device->deviceClass(), 5);
+    EXPECT_EQ(device->currentCalibration().camera[0][LensParam::RectifiedFocal], 1.0f) << "the default record";
+    EXPECT_EQ(model->memory(48, 1)[0], 0);
 }
 
 }  // namespace
