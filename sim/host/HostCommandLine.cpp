@@ -47,6 +47,8 @@ HostCommand ParseHostCommandLine(const std::vector<std::string>& args, const std
             return command;
         } else if (arg == "--verbose") {
             options.verbose = true;
+        } else if (arg == "--timing") {
+            options.timing = true;
         } else if (arg.rfind("--scenario", 0) == 0 && value("--scenario", text)) {
             if (!catalog.find(text)) return error("unknown scenario \"" + text + "\"");
             options.scenario = text;
@@ -82,6 +84,7 @@ std::string HostUsage(const ScenarioCatalog& catalog) {
         "                        device of stage S (1 or 2), or its K-th request R\n"
         "                        (hexadecimal, e.g. C2), fails; KIND is error, stall,\n"
         "                        timeout, unplug, corrupt or garbage\n"
+        "  --timing              the devices take the time real ones take\n"
         "  --verbose             tell each step of the scenario on standard error\n"
         "  -h, --help            print this help and exit\n"
         "\n"

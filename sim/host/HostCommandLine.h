@@ -14,7 +14,7 @@ struct HostCommand {
     HostOptions options;
 };
 
-// tyvo-sim [--scenario NAME] [--fault S:KIND:K] [--verbose] [--help] [-- PROGRAM ARGS...]
+// tyvo-sim [--scenario NAME] [--fault S:KIND:K[@R]] [--timing] [--verbose] [--help] [-- PROGRAM ARGS...]
 // Without a program, runs tyvo-reset from defaultProgramFolder. The
 // firmware folder is the program's --firmware-dir when it has one, else the
 // program's own folder.

@@ -52,7 +52,9 @@ std::shared_ptr<RestoreRig> makeRig(const HostOptions& options) {
     auto rig = std::make_shared<RestoreRig>();
     rig->imageSize = personalised->size();
     rig->expectedFlash = PaddedToPages(*personalised);
-    rig->chip = Fx3Chip::create();
+    Fx3Options chip;
+    chip.timing.enabled = options.timing;
+    rig->chip = Fx3Chip::create(chip);
     rig->chip->flash().load(0, Bytes(image->begin(), image->begin() + static_cast<std::ptrdiff_t>(image->size() / 2)));
     return rig;
 }

@@ -190,6 +190,7 @@ int ScenarioRunner::run(const Scenario& scenario) {
     }
     // Nothing more happens on the bus now: the tool is gone.
     m_bus.stopTimers();
+    if (const auto peak = tool.peakResidentKiB()) tell("the tool's peak resident memory: " + std::to_string(*peak) + " KiB");
 
     if (timedOut)
         run.fail("the tool did not end within the time limit of " + std::to_string(scenario.timeLimit.count()) +

@@ -47,6 +47,9 @@ struct HostOptions {
     // else the tool's own folder.
     std::string firmwareFolder;
     std::optional<FaultSpec> fault;
+    // The devices take the time real ones take (bus, flash programming and
+    // erase times).
+    bool timing = false;
     // Steps of the scenario are told on standard error as they happen.
     bool verbose = false;
 };

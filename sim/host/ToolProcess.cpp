@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -85,9 +86,11 @@ bool ToolProcess::write(std::string_view text) {
 std::optional<int> ToolProcess::exitStatus() {
     if (m_status || m_pid <= 0) return m_status;
     int status = 0;
-    if (waitpid(m_pid, &status, WNOHANG) != m_pid) return std::nullopt;
+    rusage usage{};
+    if (wait4(m_pid, &status, WNOHANG, &usage) != m_pid) return std::nullopt;
     m_pid = -1;
     m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    m_peakKiB = usage.ru_maxrss;
     return m_status;
 }
 
@@ -95,8 +98,11 @@ void ToolProcess::kill() {
     if (m_pid <= 0) return;
     ::kill(m_pid, SIGKILL);
     int status = 0;
-    if (waitpid(m_pid, &status, 0) == m_pid)
+    rusage usage{};
+    if (wait4(m_pid, &status, 0, &usage) == m_pid) {
         m_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        m_peakKiB = usage.ru_maxrss;
+    }
     m_pid = -1;
 }
 

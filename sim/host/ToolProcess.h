@@ -32,12 +32,15 @@ public:
     // signal ended it); does not wait.
     std::optional<int> exitStatus();
     void kill();
+    // The tool's peak resident memory in KiB, once it has ended.
+    std::optional<long> peakResidentKiB() const { return m_peakKiB; }
 
 private:
     pid_t m_pid = -1;
     int m_input = -1;
     int m_output = -1;
     std::optional<int> m_status;
+    std::optional<long> m_peakKiB;
 };
 
 }  // namespace tyvo::sim::host

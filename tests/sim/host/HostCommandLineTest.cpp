@@ -48,6 +48,8 @@ TEST_F(HostCommandLineTest, WithoutArgumentsRunsTheFirstScenarioOnTheToolBesideT
     EXPECT_EQ(c.options.program, std::vector<std::string>{"/opt/tyvo/tyvo-reset"});
     EXPECT_EQ(c.options.firmwareFolder, "/opt/tyvo");
     EXPECT_FALSE(c.options.verbose);
+    EXPECT_FALSE(c.options.timing);
+    EXPECT_TRUE(parse({"--timing"}).options.timing);
 }
 
 TEST_F(HostCommandLineTest, TheProgramFollowsTheDoubleDashWithItsOwnFirmwareFolder) {

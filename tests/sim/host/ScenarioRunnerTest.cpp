@@ -117,6 +117,22 @@ TEST_F(Runner, AStepThatFailsStopsTheProgramAndTheVerdictIsFailure) {
     EXPECT_TRUE(found("flash not restored"));
 }
 
+TEST_F(Runner, WhenVerboseTellsEachStepAndTheProgramsPeakMemory) {
+    options.verbose = true;
+    Scenario scenario;
+    ScenarioStep step;
+    step.description = "after the request";
+    step.afterOutput = std::string(kPlugInRequest);
+    step.action = [](ScenarioRun& r) { r.note("acting"); };
+    scenario.steps = {step};
+    EXPECT_EQ(run(kDialogue, scenario), 0);
+    EXPECT_TRUE(found("pressing Enter after the box"));
+    EXPECT_TRUE(found("step: after the request"));
+    EXPECT_TRUE(found("acting"));
+    EXPECT_TRUE(found("the tool's peak resident memory: "));
+    EXPECT_TRUE(found("pressing Enter after the closing lines"));
+}
+
 TEST_F(Runner, AProgramThatCannotStartIsAnError) {
     options.program = {"/nonexistent/tyvo-reset"};
     ScenarioRunner runner(bus, options, [](std::string_view) {}, [](const std::string&) {});
