@@ -22,6 +22,8 @@
 #include "devices/DeviceAttachMonitorLinux.h"
 #include "devices/DeviceModelManifest.h"
 #include "firmware/FirmwareLocation.h"
+#include "links/LinkManager.h"
+#include "links/ResourceHost.h"
 #include "logging/EventLogServer.h"
 
 int main(int argc, char* argv[]) {
@@ -50,6 +52,8 @@ int main(int argc, char* argv[]) {
     AutoRequired<DeviceModelManifest> manifest;
     AutoRequired<ConfigLoader> configLoader;
     AutoRequired<EventLogServer> logServer;
+    AutoRequired<LinkManager> linkManager;
+    AutoRequired<ResourceHost> resourceHost;
 
     // The monitor joins the global context now; its thread starts with the
     // context's initiation below.

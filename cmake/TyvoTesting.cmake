@@ -3,7 +3,8 @@ include(GoogleTest)
 
 find_program(UMOCKDEV_WRAPPER umockdev-wrapper REQUIRED)
 
-# tyvo_test(name SOURCES ... LIBS ... [LABELS ...] [EMULATED] [TIMEOUT s])
+# tyvo_test(name SOURCES ... LIBS ... [LABELS ...] [EMULATED] [TIMEOUT s]
+#           [RESOURCE_LOCK name...])
 #
 # One GoogleTest executable; each test case becomes its own CTest test.
 # EMULATED tests run under umockdev-wrapper, which preloads the emulation
@@ -13,7 +14,7 @@ option(TYVO_CONCURRENCY_TESTS_ONLY
        "Define only the tests labelled concurrency (the ThreadSanitizer build runs nothing else)" OFF)
 
 function(tyvo_test name)
-  cmake_parse_arguments(T "EMULATED" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "EMULATED" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCE_LOCK" ${ARGN})
   if(TYVO_CONCURRENCY_TESTS_ONLY AND NOT "concurrency" IN_LIST T_LABELS)
     return()
   endif()
@@ -34,6 +35,11 @@ function(tyvo_test name)
   set(_props TIMEOUT ${T_TIMEOUT})
   if(T_LABELS)
     list(APPEND _props LABELS "${T_LABELS}")
+  endif()
+  # Tests that share something only one may use at a time (the running tool's
+  # fixed link ports, for one) never run at the same time.
+  if(T_RESOURCE_LOCK)
+    list(APPEND _props RESOURCE_LOCK "${T_RESOURCE_LOCK}")
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
