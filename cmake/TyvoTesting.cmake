@@ -16,6 +16,10 @@ option(TYVO_CONCURRENCY_TESTS_ONLY
 function(tyvo_test name)
   cmake_parse_arguments(T "EMULATED" "TIMEOUT" "SOURCES;LIBS;LABELS;RESOURCE_LOCK" ${ARGN})
   if(TYVO_CONCURRENCY_TESTS_ONLY AND NOT "concurrency" IN_LIST T_LABELS)
+    # Still a target, so that a folder's CMakeLists may refer to it, but not
+    # built by default and not registered with CTest.
+    add_executable(${name} EXCLUDE_FROM_ALL ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
     return()
   endif()
   if(NOT T_TIMEOUT)
