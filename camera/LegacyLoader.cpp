@@ -12,6 +12,7 @@
 #include "firmware/ChunkFile.h"
 #include "firmware/ScrambleKey.h"
 #include "source/DataStructures/Tyvo.pb.h"
+#include "logging/ConsoleLine.h"
 
 namespace {
 
@@ -86,12 +87,12 @@ void LegacyLoader::read(std::istream& file) {
     const std::streamoff left = header ? remaining(file) : -1;
     if (!header || storedSize > kMaxStoredSize ||
         (left >= 0 && static_cast<std::streamoff>(storedSize) > left)) {
-        std::cout << kReadFailed << std::endl;
+        WriteConsoleLine(std::cout, kReadFailed);
         keepDefault(kReadFailed);
         return;
     }
     if (expandedSize > kMaxExpandedSize) {
-        std::cout << kExpandFailed << std::endl;
+        WriteConsoleLine(std::cout, kExpandFailed);
         keepDefault(kExpandFailed);
         return;
     }
@@ -99,7 +100,7 @@ void LegacyLoader::read(std::istream& file) {
     std::vector<std::uint8_t> chunk(storedSize);
     // A short read is as bad as a failing one: the chunk is incomplete.
     if (!file.read(reinterpret_cast<char*>(chunk.data()), storedSize) || file.bad()) {
-        std::cout << kReadFailed << std::endl;
+        WriteConsoleLine(std::cout, kReadFailed);
         keepDefault(kReadFailed);
         return;
     }
@@ -107,7 +108,7 @@ void LegacyLoader::read(std::istream& file) {
     DescrambleChunk(chunk.data(), chunk.data(), chunk.size(), BuildScrambleKey());
     std::vector<std::uint8_t> expanded;
     if (!ExpandChunk(chunk, expandedSize, expanded)) {
-        std::cout << kExpandFailed << std::endl;
+        WriteConsoleLine(std::cout, kExpandFailed);
         keepDefault(kExpandFailed);
         return;
     }

@@ -6,6 +6,7 @@
 
 #include "camera/DeviceClass.h"
 #include "camera/MemoryWindow.h"
+#include "logging/ConsoleLine.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ void OV580UVCDevice::onCameraOpened() {
     if (!identify() || configured()) return;
 
     m_log.info("Tyvo Embedded Controller detected: " + serialNumber());
-    std::cout << "Zindo Firmware v" << firmwareVersion() << std::endl;
+    WriteConsoleLine(std::cout, "Zindo Firmware v" + std::to_string(firmwareVersion()));
 
     installCalibration(readCalibration());
 

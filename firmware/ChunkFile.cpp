@@ -13,6 +13,7 @@
 
 #include "firmware/LittleEndian.h"
 #include "firmware/ScrambleKey.h"
+#include "logging/ConsoleLine.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ ChunkHeader ParseHeader(const std::uint8_t* bytes) {
 
 void RefuseChunk(std::string_view source, std::string_view reason, FirmwareImage& image) {
     image.clear();
-    std::cout << kCannotExpand << std::endl;
+    WriteConsoleLine(std::cout, kCannotExpand);
     std::cerr << "firmware file " << source << ": " << reason << std::endl;
 }
 
@@ -88,7 +89,7 @@ void ReadFirmwareImage(const std::string& path, FirmwareImage& image,
     }
     if (isFolder || !file) {
         const int error = isFolder ? EISDIR : errno;
-        std::cout << kCannotOpen << std::endl;
+        WriteConsoleLine(std::cout, kCannotOpen);
         std::cerr << "firmware file " << path << ": " << std::strerror(error) << std::endl;
         return;
     }

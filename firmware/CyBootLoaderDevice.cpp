@@ -3,15 +3,16 @@
 #include <iostream>
 
 #include "devices/DeviceExceptions.h"
+#include "logging/ConsoleLine.h"
 
 CyBootLoaderDevice::CyBootLoaderDevice() : CyBootLoaderDevice(RestoreStageSettings{}) {}
 
 CyBootLoaderDevice::CyBootLoaderDevice(const RestoreStageSettings& settings) : m_name("BootLoader") {
-    std::cout << "The entire process should take less than a couple of minutes." << std::endl;
-    std::cout << std::endl;
-    std::cout << "Restoring firmware (Part 1/2)" << std::endl;
+    WriteConsoleLine(std::cout, "The entire process should take less than a couple of minutes.");
+    WriteConsoleLine(std::cout, "");
+    WriteConsoleLine(std::cout, "Restoring firmware (Part 1/2)");
     RunBootLoaderStage(settings);
-    std::cout << "   ... Done" << std::endl;
+    WriteConsoleLine(std::cout, "   ... Done");
     // The device is not kept: the chip is on its way back as the boot
     // programmer, which the monitor takes as a new device.
     throw device_exception("");

@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "firmware/LittleEndian.h"
+#include "logging/ConsoleLine.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ std::uint8_t ModelFlags(std::string_view serial) {
 
 bool PersonaliseImage(FirmwareImage& image, const std::string& serial) {
     if (serial.empty()) {
-        std::cout << kSupportMessage << std::endl;
+        WriteConsoleLine(std::cout, kSupportMessage);
         return false;
     }
     if (!IsValidBootImage(image)) {

@@ -8,6 +8,7 @@
 #include "firmware/FX3Firmware.h"
 #include "firmware/FirmwareLocation.h"
 #include "logging/LogHandle.h"
+#include "logging/ConsoleLine.h"
 
 namespace {
 
@@ -134,9 +135,9 @@ void FirmwareUpdate::writeCode(std::uint32_t code) {
 }
 
 bool reportFirmwareVersion(int version, std::ostream& out) {
-    out << "FX3 firmware version: " << version << std::endl;
+    WriteConsoleLine(out, "FX3 firmware version: " + std::to_string(version));
     if (version < kCurrentFirmwareVersion) return false;
-    out << "Your Tyvo Controller's Firmware is up to date." << std::endl;
+    WriteConsoleLine(out, "Your Tyvo Controller's Firmware is up to date.");
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include "firmware/FirmwareLocation.h"
 #include "usb/CCyFX3DriverDevice.h"
 #include "usb/UsbDriverPort.h"
+#include "logging/ConsoleLine.h"
 
 namespace {
 
@@ -22,10 +23,11 @@ constexpr const char kFirmwareUpdateFailed[] = "Firmware update failed.";
 #define TYVO_UDEV_RULE_INSTALLED "/usr/local/lib/udev/rules.d/70-tyvo-reset.rules"
 #endif
 
-void WriteLine(std::string_view text) { std::cout << text << std::endl; }
+void WriteLine(std::string_view text) { WriteConsoleLine(std::cout, text); }
 
 void WriteErrorLine(LoadResult result, std::string_view stage) {
-    std::cout << "Error " << LoadResultCode(result) << " when restoring firmware (" << stage << ")" << std::endl;
+    WriteLine("Error " + std::to_string(LoadResultCode(result)) + " when restoring firmware (" + std::string(stage) +
+              ")");
 }
 
 // The user's console shows only "..." for a device that cannot be opened;

@@ -13,6 +13,7 @@
 #include "devices/IdentifiableDevice.h"
 #include "links/LinkManager.h"
 #include "links/MessageValue.h"
+#include "logging/ConsoleLine.h"
 
 using Tyvo::Message::Message;
 using Tyvo::Message::Request;
@@ -240,8 +241,8 @@ void ResourceHost::updateFrontmostApplication() {
     }
     if (!knownClient) native = endsWith(comparablePath(app.path), "\\googleearth.exe");
     if (m_policy.logging) {
-        std::cout << "Frontmost Application: " << app.path << " (" << app.pid << ") "
-                  << (native ? "[*** Native Tyvo App ***]" : "") << std::endl;
+        WriteConsoleLine(std::cout, "Frontmost Application: " + app.path + " (" + std::to_string(app.pid) + ") " +
+                                        (native ? "[*** Native Tyvo App ***]" : ""));
     }
     if (!native) {
         auto proxies = m_policy.proxies.find(comparablePath(app.path));
@@ -251,7 +252,7 @@ void ResourceHost::updateFrontmostApplication() {
                 for (const auto& [id, client] : m_clients) {
                     if (comparablePath(client.applicationPath) != comparablePath(proxy)) continue;
                     m_focusedPid = client.pid;
-                    if (m_policy.logging) std::cout << "Using Proxy: " << proxy << std::endl;
+                    if (m_policy.logging) WriteConsoleLine(std::cout, "Using Proxy: " + proxy);
                 }
             }
         }
