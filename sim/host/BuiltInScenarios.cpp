@@ -1,3 +1,4 @@
+#include "sim/host/ControllerScenarios.h"
 #include "sim/host/Scenario.h"
 
 namespace tyvo::sim::host {
@@ -6,6 +7,7 @@ ScenarioCatalog BuiltInScenarios() {
     ScenarioCatalog catalog;
     // The first one is the default.
     AddRestoreScenarios(catalog);
+    AddControllerScenarios(catalog);
     return catalog;
 }
 

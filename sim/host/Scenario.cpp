@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <exception>
+#include <regex>
 #include <thread>
 #include <utility>
 
@@ -34,7 +35,24 @@ std::string quoted(std::string_view text) {
     return out + "\"";
 }
 
+// A line of the log server: "[2026-Dec-09 09:07:19] [Info] text".
+bool isLogLine(std::string_view line) {
+    static const std::regex kLogLine(R"(\[\d{4}-[A-Z][a-z]{2}-\d{2} \d{2}:\d{2}:\d{2}\] \[[A-Za-z]+\] .*\n?)");
+    return std::regex_match(line.begin(), line.end(), kLogLine);
+}
+
 }  // namespace
+
+void ScenarioRun::takeOutput(std::string_view chunk) {
+    m_partialLine += chunk;
+    std::size_t start = 0;
+    for (auto end = m_partialLine.find('\n'); end != std::string::npos; end = m_partialLine.find('\n', start)) {
+        const std::string_view line(m_partialLine.data() + start, end + 1 - start);
+        if (!isLogLine(line)) m_output += line;
+        start = end + 1;
+    }
+    m_partialLine.erase(0, start);
+}
 
 std::optional<FaultSpec> ParseFaultSpec(std::string_view text) {
     const auto first = text.find(':');
@@ -124,6 +142,7 @@ int ScenarioRunner::run(const Scenario& scenario) {
     bool outputOpen = true;
     bool timedOut = false;
     bool aborted = false;
+    bool endedByHost = false;
     std::optional<int> status;
 
     while (!status) {
@@ -132,8 +151,10 @@ int ScenarioRunner::run(const Scenario& scenario) {
             outputOpen = tool.read(chunk, kPollInterval);
             if (!chunk.empty()) {
                 m_writeOutput(chunk);
-                run.m_output += chunk;
+                run.takeOutput(chunk);
             }
+            // A last line the tool did not end counts as it is.
+            if (!outputOpen && !isLogLine(run.m_partialLine)) run.m_output += run.m_partialLine;
         } else {
             std::this_thread::sleep_for(kPollInterval);
         }
@@ -176,6 +197,13 @@ int ScenarioRunner::run(const Scenario& scenario) {
 
         if (!outputOpen) status = tool.exitStatus();
         if (status) break;
+        if (scenario.endsOnceObserved && !aborted && stepIndex == scenario.steps.size()) {
+            tell("ending the tool");
+            tool.kill();
+            status = tool.exitStatus();
+            endedByHost = true;
+            break;
+        }
         if (aborted) {
             tool.kill();
             status = tool.exitStatus();
@@ -197,7 +225,7 @@ int ScenarioRunner::run(const Scenario& scenario) {
                  " s and was stopped");
     for (std::size_t i = stepIndex; i < scenario.steps.size(); ++i)
         if (!scenario.steps[i].optional) run.fail("step \"" + scenario.steps[i].description + "\" never happened");
-    if (!timedOut && !aborted && status != scenario.expectedExitStatus)
+    if (!timedOut && !aborted && !endedByHost && status != scenario.expectedExitStatus)
         run.fail("the tool ended with status " + std::to_string(status.value_or(-1)) + ", expected " +
                  std::to_string(scenario.expectedExitStatus));
     std::size_t at = 0;

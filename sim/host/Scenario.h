@@ -71,6 +71,9 @@ struct Scenario {
     std::string name;
     std::chrono::seconds timeLimit{60};
     int expectedExitStatus = 0;
+    // In normal operation the tool never ends by itself: once every step
+    // has happened, the host ends it, and its exit status is not checked.
+    bool endsOnceObserved = false;
     std::vector<ScenarioStep> steps;
     // Texts the tool's output must contain, in this order.
     std::vector<std::string> expectedOutput;
@@ -108,7 +111,9 @@ public:
 
     EmulatedUsbBus& bus() { return m_bus; }
     const HostOptions& options() const { return m_options; }
-    // Everything the tool has printed so far.
+    // The lines the tool has printed for the user so far: its log lines,
+    // which the log server's thread writes between them whenever its batch
+    // is due, are left out.
     const std::string& output() const { return m_output; }
     std::chrono::steady_clock::time_point started() const { return m_started; }
 
@@ -123,9 +128,11 @@ public:
 
 private:
     friend class ScenarioRunner;
+    void takeOutput(std::string_view chunk);
     EmulatedUsbBus& m_bus;
     const HostOptions& m_options;
     std::string m_output;
+    std::string m_partialLine;  // the tool's last line, not yet ended
     std::function<void()> m_enter;
     std::function<void(const std::string&)> m_tell;
     std::vector<std::string> m_failures;
