@@ -48,6 +48,8 @@ std::shared_ptr<Fx3Chip> Fx3Chip::create(Fx3Options options) {
 }
 
 std::shared_ptr<UsbDeviceModel> Fx3Chip::powerUp() {
+    // The flash lost power with the chip: an erase it was running is over.
+    m_flash.powerCycle();
     // The ROM looks at the start of the flash first.
     const Bytes flash = m_flash.contents();
     const auto image = parseFx3BootImage(flash);

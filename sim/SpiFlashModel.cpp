@@ -54,6 +54,12 @@ bool SpiFlashModel::pollBusy() {
     return busy;
 }
 
+void SpiFlashModel::powerCycle() {
+    std::lock_guard lock(m_flashLock);
+    m_erasing = false;
+    m_pollsLeft = 0;
+}
+
 bool SpiFlashModel::program(uint32_t address, std::span<const uint8_t> data) {
     std::lock_guard lock(m_flashLock);
     if (busyLocked()) return false;

@@ -37,6 +37,9 @@ public:
     bool startErase(uint32_t sector);
     // One status poll: true while an erase is still running.
     bool pollBusy();
+    // The chip loses power: a running erase ends with it (a stuck chip
+    // sticks again on its next erase).
+    void powerCycle();
     // ANDs the data into the array. False when out of range or busy.
     bool program(uint32_t address, std::span<const uint8_t> data);
     std::optional<Bytes> read(uint32_t address, std::size_t length) const;

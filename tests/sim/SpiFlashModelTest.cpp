@@ -43,6 +43,24 @@ TEST(SpiFlash, StaysBusyForTheConfiguredPollsAndRefusesProgrammingMeanwhile) {
     for (int i = 0; i < 100; ++i) ASSERT_TRUE(flash.pollBusy());
 }
 
+TEST(SpiFlash, LosingPowerEndsARunningErase) {
+    SpiFlashModel flash;
+    flash.setEraseBusyPolls(1000);
+    ASSERT_TRUE(flash.startErase(1));
+    flash.powerCycle();
+    EXPECT_FALSE(flash.pollBusy());
+    EXPECT_TRUE(flash.program(0, Bytes{0}));
+
+    // A stuck chip is free again after a power cycle, and sticks on its
+    // next erase.
+    flash.setStuckBusy(true);
+    ASSERT_TRUE(flash.startErase(0));
+    flash.powerCycle();
+    EXPECT_TRUE(flash.program(SpiFlashModel::kSectorSize, Bytes{0}));
+    ASSERT_TRUE(flash.startErase(2));
+    EXPECT_TRUE(flash.pollBusy());
+}
+
 TEST(SpiFlash, RejectsAccessOutsideTheArray) {
     SpiFlashModel flash(SpiFlashModel::kSectorSize);
     EXPECT_FALSE(flash.program(SpiFlashModel::kSectorSize - 1, Bytes{0, 0}));
