@@ -220,7 +220,9 @@ void UsbdevfsNode::standardControl(UMockdevIoctlClient* client, uint8_t request,
 void UsbdevfsNode::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
     DataRef urbData = resolve(arg, 0, sizeof(usbdevfs_urb));
     if (!urbData) return answer(client, -1, EFAULT);
-    usbdevfs_urb urb{};
+    // Filled by the copy; no initialiser, which would name the header's
+    // trailing zero-length array (a pedantic warning with clang).
+    usbdevfs_urb urb;
     std::memcpy(&urb, urbData.data->data, sizeof urb);
     if (urb.buffer_length < 0) return answer(client, -1, EINVAL);
 
