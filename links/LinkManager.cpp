@@ -59,8 +59,8 @@ void setIntOption(void* socket, int option, int value) {
 // between its I/O thread and ours through its own lock-free queues, which the
 // sanitizer cannot see, so every buffer it allocates on one thread and frees
 // on another would be reported. Our own accesses stay checked. Weak: a
-// process may have only one such list, and the emulated bus brings its own
-// (which must then name the socket library as well).
+// process may have only one such list, and the emulated bus and the tool
+// bring their own (which must then name the socket library as well).
 extern "C" __attribute__((weak, visibility("default"), used)) const char* __tsan_default_suppressions() {
     return "called_from_lib:libzmq.so\n";
 }
