@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -169,32 +170,42 @@ RestoreFigures plainLibusbRestore() {
 double s_toolMeasured = 0;
 double s_toolLimit = 0;
 
-void BM_WholeRestoreAgainstTheModelledTime(benchmark::State& state) {
-    SetFirmwareFolder(TYVO_FIRMWARE_FOLDER);
-    double measured = 0, limit = 0;
-    std::size_t transfers = 0;
+// Runs one restore per iteration and gives the mean figures (the last
+// run's transfer count), with the common counters set; nothing when a run
+// failed, which then skips the benchmark.
+template <class Restore>
+std::optional<RestoreFigures> meanOfRestores(benchmark::State& state, Restore restore) {
+    RestoreFigures sum;
     for (auto _ : state) {
         RestoreFigures f;
         try {
-            f = restoreOnce();
+            f = restore();
         } catch (const std::exception& e) {
             state.SkipWithError(e.what());
-            return;
+            return std::nullopt;
         }
         state.SetIterationTime(f.measured);
-        measured += f.measured;
-        limit += f.limit;
-        transfers = f.transfers;
+        sum.measured += f.measured;
+        sum.limit += f.limit;
+        sum.transfers = f.transfers;
     }
     const double n = static_cast<double>(state.iterations());
-    s_toolMeasured = measured / n;
-    s_toolLimit = limit / n;
-    state.counters["modelled_s"] = limit / n;
-    state.counters["measured_s"] = measured / n;
-    state.counters["ratio"] = measured / limit;
-    state.counters["transfers"] = static_cast<double>(transfers);
+    RestoreFigures mean{sum.measured / n, sum.limit / n, sum.transfers};
+    state.counters["modelled_s"] = mean.limit;
+    state.counters["measured_s"] = mean.measured;
+    state.counters["ratio"] = mean.measured / mean.limit;
+    return mean;
+}
+
+void BM_WholeRestoreAgainstTheModelledTime(benchmark::State& state) {
+    SetFirmwareFolder(TYVO_FIRMWARE_FOLDER);
+    const auto mean = meanOfRestores(state, restoreOnce);
+    if (!mean) return;
+    s_toolMeasured = mean->measured;
+    s_toolLimit = mean->limit;
+    state.counters["transfers"] = static_cast<double>(mean->transfers);
     std::printf("tool: whole restore %.3f s measured, %.3f s modelled (bus, programming, erase): ratio %.3f\n",
-                measured / n, limit / n, measured / limit);
+                mean->measured, mean->limit, mean->measured / mean->limit);
 }
 BENCHMARK(BM_WholeRestoreAgainstTheModelledTime)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 
@@ -203,26 +214,11 @@ void BM_PlainLibusbPeer(benchmark::State& state) {
         state.SkipWithError("the tool's restore did not run");
         return;
     }
-    double measured = 0, limit = 0;
-    for (auto _ : state) {
-        RestoreFigures f;
-        try {
-            f = plainLibusbRestore();
-        } catch (const std::exception& e) {
-            state.SkipWithError(e.what());
-            return;
-        }
-        state.SetIterationTime(f.measured);
-        measured += f.measured;
-        limit += f.limit;
-    }
-    const double n = static_cast<double>(state.iterations());
-    state.counters["modelled_s"] = limit / n;
-    state.counters["measured_s"] = measured / n;
-    state.counters["ratio"] = measured / limit;
-    state.counters["tool_vs_peer"] = s_toolMeasured / (measured / n);
+    const auto mean = meanOfRestores(state, plainLibusbRestore);
+    if (!mean) return;
+    state.counters["tool_vs_peer"] = s_toolMeasured / mean->measured;
     std::printf("plain libusb, same transfers: %.3f s measured, %.3f s modelled: ratio %.3f; tool / peer %.3f\n",
-                measured / n, limit / n, measured / limit, s_toolMeasured / (measured / n));
+                mean->measured, mean->limit, mean->measured / mean->limit, s_toolMeasured / mean->measured);
 }
 BENCHMARK(BM_PlainLibusbPeer)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);
 

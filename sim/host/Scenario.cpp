@@ -1,10 +1,10 @@
 #include "sim/host/Scenario.h"
 
+#include "logging/LogLineFormat.h"
 #include "sim/host/ToolProcess.h"
 
 #include <charconv>
 #include <exception>
-#include <regex>
 #include <thread>
 #include <utility>
 
@@ -35,12 +35,6 @@ std::string quoted(std::string_view text) {
     return out + "\"";
 }
 
-// A line of the log server: "[2026-Dec-09 09:07:19] [Info] text".
-bool isLogLine(std::string_view line) {
-    static const std::regex kLogLine(R"(\[\d{4}-[A-Z][a-z]{2}-\d{2} \d{2}:\d{2}:\d{2}\] \[[A-Za-z]+\] .*\n?)");
-    return std::regex_match(line.begin(), line.end(), kLogLine);
-}
-
 }  // namespace
 
 void ScenarioRun::takeOutput(std::string_view chunk) {
@@ -48,7 +42,7 @@ void ScenarioRun::takeOutput(std::string_view chunk) {
     std::size_t start = 0;
     for (auto end = m_partialLine.find('\n'); end != std::string::npos; end = m_partialLine.find('\n', start)) {
         const std::string_view line(m_partialLine.data() + start, end + 1 - start);
-        if (!isLogLine(line)) m_output += line;
+        if (!IsTimestampedLogLine(line)) m_output += line;
         start = end + 1;
     }
     m_partialLine.erase(0, start);
@@ -154,7 +148,7 @@ int ScenarioRunner::run(const Scenario& scenario) {
                 run.takeOutput(chunk);
             }
             // A last line the tool did not end counts as it is.
-            if (!outputOpen && !isLogLine(run.m_partialLine)) run.m_output += run.m_partialLine;
+            if (!outputOpen && !IsTimestampedLogLine(run.m_partialLine)) run.m_output += run.m_partialLine;
         } else {
             std::this_thread::sleep_for(kPollInterval);
         }

@@ -145,4 +145,21 @@ private:
     std::string m_stderr;
 };
 
+// What a program run to its end left: its exit status (nothing when it was
+// still running at the bound, and was then killed) and its two outputs.
+struct ProgramRun {
+    std::optional<int> status;
+    std::string out;
+    std::string err;
+};
+
+inline ProgramRun RunToEnd(const std::vector<std::string>& argv, std::chrono::milliseconds bound) {
+    ChildProcess child(argv, /*closeStdin=*/true);
+    ProgramRun run;
+    run.status = child.Wait(bound);
+    run.out = child.Stdout();
+    run.err = child.Stderr();
+    return run;
+}
+
 }  // namespace testsupport

@@ -5,16 +5,12 @@
 // user's lines depends on when the log server's thread writes its batch, so
 // transcripts are compared without them.
 
-#include <regex>
 #include <sstream>
 #include <string>
 
-namespace testsupport {
+#include "logging/LogLineFormat.h"
 
-inline bool IsLogLine(const std::string& line) {
-    static const std::regex kLogLine(R"(\[\d{4}-[A-Z][a-z]{2}-\d{2} \d{2}:\d{2}:\d{2}\] \[[A-Za-z]+\] .*)");
-    return std::regex_match(line, kLogLine);
-}
+namespace testsupport {
 
 // `output` without its log lines; `logLines` (when given) receives them.
 inline std::string WithoutLogLines(const std::string& output, std::string* logLines = nullptr) {
@@ -22,14 +18,12 @@ inline std::string WithoutLogLines(const std::string& output, std::string* logLi
     std::string kept;
     for (std::string line; std::getline(in, line);) {
         const bool complete = !in.eof();
-        if (IsLogLine(line)) {
-            if (logLines)
-                *logLines += line + '\n';
+        if (IsTimestampedLogLine(line)) {
+            if (logLines) *logLines += line + '\n';
             continue;
         }
         kept += line;
-        if (complete)
-            kept += '\n';
+        if (complete) kept += '\n';
     }
     return kept;
 }

@@ -21,20 +21,11 @@ using namespace std::chrono_literals;
 
 const std::string kDialogue = std::string(kExpectedBanner) + kExpectedPlugIn;
 
-struct HostRun {
-    std::optional<int> status;
-    std::string out;
-    std::string err;
-};
+using HostRun = testsupport::ProgramRun;
 
 HostRun RunHost(std::vector<std::string> args, std::chrono::seconds bound = 90s) {
     args.insert(args.begin(), TYVO_SIM_PATH);
-    testsupport::ChildProcess host(args, /*closeStdin=*/true);
-    HostRun run;
-    run.status = host.Wait(bound);
-    run.out = host.Stdout();
-    run.err = host.Stderr();
-    return run;
+    return testsupport::RunToEnd(args, bound);
 }
 
 std::string Failed(Outcome outcome) { return ExpectedOutput(outcome); }

@@ -21,20 +21,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct HostRun {
-    std::optional<int> status;
-    std::string out;
-    std::string err;
-};
+using HostRun = testsupport::ProgramRun;
 
 HostRun runHost(std::vector<std::string> args, std::chrono::seconds bound) {
     args.insert(args.begin(), TYVO_SIM_PATH);
-    testsupport::ChildProcess host(args, /*closeStdin=*/true);
-    HostRun run;
-    run.status = host.Wait(bound);
-    run.out = host.Stdout();
-    run.err = host.Stderr();
-    return run;
+    return testsupport::RunToEnd(args, bound);
 }
 
 using testsupport::WithoutLogLines;
