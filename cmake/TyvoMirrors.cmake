@@ -1,17 +1,25 @@
-# tests/, bench/ and fuzz/ mirror the subsystem folders: each sub-folder that
-# has a CMakeLists.txt and whose subsystem is being built (TYVO_FOLDERS) is
-# added. source/DataStructures is mirrored as "messages".
+# tests/, bench/ and fuzz/ mirror the layer folders: tests/camera/capture
+# holds the tests of camera/capture. Every mirrored folder whose layer is
+# being built (TYVO_FOLDERS) is added; the others are named, so that a
+# partial build never drops tests without saying so.
 function(tyvo_add_mirrored_subdirectories)
-  file(GLOB _subdirs LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
-       ${CMAKE_CURRENT_SOURCE_DIR}/*)
-  list(SORT _subdirs)
-  set(_built ${TYVO_FOLDERS})
-  if("source/DataStructures" IN_LIST _built)
-    list(APPEND _built messages)
-  endif()
-  foreach(dir IN LISTS _subdirs)
-    if(dir IN_LIST _built AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+  file(RELATIVE_PATH _mirror ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  foreach(dir IN LISTS TYVO_FOLDERS)
+    if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
       add_subdirectory(${dir})
     endif()
   endforeach()
+  file(GLOB_RECURSE _lists RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  set(_left_out)
+  foreach(list IN LISTS _lists)
+    get_filename_component(dir ${list} DIRECTORY)
+    if(NOT dir IN_LIST TYVO_FOLDERS AND NOT dir STREQUAL "support")
+      list(APPEND _left_out ${_mirror}/${dir})
+    endif()
+  endforeach()
+  if(_left_out)
+    list(SORT _left_out)
+    list(JOIN _left_out ", " _names)
+    message(STATUS "Partial build: leaving out ${_names}")
+  endif()
 endfunction()

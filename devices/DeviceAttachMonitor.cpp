@@ -2,9 +2,9 @@
 
 #include <map>
 
-#include "devices/DeviceExceptions.h"
-#include "devices/DevicePath.h"
-#include "devices/IdentifiableDevice.h"
+#include "devices/core/DeviceExceptions.h"
+#include "devices/core/DevicePath.h"
+#include "devices/core/IdentifiableDevice.h"
 
 const char c_pipelineContext[] = "Pipeline";
 

@@ -7,7 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "camera/TyvoCameraFactory.h"
+#include "camera/capture/TyvoCameraFactory.h"
 #include "context/Autowired.h"
 #include "context/ContextCreator.h"
 #include "context/CoreThread.h"

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "devices/DevicePath.h"
+#include "devices/core/DevicePath.h"
 #include "usb/UsbBusEnumerator.h"
 
 DeviceAttachMonitorLinux::DeviceAttachMonitorLinux() : DeviceAttachMonitor("DeviceAttachMonitorLinux") {

@@ -1,21 +1,25 @@
 #include "devices/DeviceModelManifest.h"
 
-#include "camera/CyUVCDevice.h"
-#include "camera/OV580UVCDevice.h"
-#include "firmware/CyBootLoaderDevice.h"
-#include "firmware/CyBootProgrammerDevice.h"
+#include "camera/controllers/CyUVCDevice.h"
+#include "camera/controllers/OV580UVCDevice.h"
+#include "firmware/restore/CyBootLoaderDevice.h"
+#include "firmware/restore/CyBootProgrammerDevice.h"
+#include "usb/UsbDriverPort.h"
 
 DeviceModelManifest::DeviceModelManifest() {
     // The order is the matching order.
-    m_models.push_back(std::make_shared<DeviceModel<CyUVCDevice>>(kImageClassDevice, 0xF182, 0x0003));
+    using Cy = CyUVCDevice;
+    using Embedded = OV580UVCDevice;
+    using Fx3 = UsbDriverPort;
+    m_models.push_back(std::make_shared<DeviceModel<Cy>>(kImageClassDevice, Cy::kVendorId, Cy::kProductId));
+    m_models.push_back(std::make_shared<DeviceModel<Embedded>>(kImageClassDevice, Embedded::kModuleVendorId,
+                                                               Embedded::kModuleProductId));
     m_models.push_back(
-        std::make_shared<DeviceModel<OV580UVCDevice>>(kImageClassDevice, 0x05A9, 0xF580));
-    m_models.push_back(
-        std::make_shared<DeviceModel<OV580UVCDevice>>(kImageClassDevice, 0xF182, 0x1001));
-    m_models.push_back(
-        std::make_shared<DeviceModel<CyBootLoaderDevice>>(kUsbClassDevice, 0x04B4, 0x00F3));
-    m_models.push_back(
-        std::make_shared<DeviceModel<CyBootProgrammerDevice>>(kUsbClassDevice, 0x04B4, 0x4720));
+        std::make_shared<DeviceModel<Embedded>>(kImageClassDevice, Embedded::kVendorId, Embedded::kProductId));
+    m_models.push_back(std::make_shared<DeviceModel<CyBootLoaderDevice>>(kUsbClassDevice, Fx3::kVendorId,
+                                                                         Fx3::kBootLoaderProductId));
+    m_models.push_back(std::make_shared<DeviceModel<CyBootProgrammerDevice>>(kUsbClassDevice, Fx3::kVendorId,
+                                                                             Fx3::kBootProgrammerProductId));
 }
 
 std::shared_ptr<DeviceModelBase> DeviceModelManifest::Match(uint32_t kind, uint32_t vendorId,

@@ -4,7 +4,7 @@
 #include <memory>
 #include <vector>
 
-#include "devices/DeviceModel.h"
+#include "devices/core/DeviceModel.h"
 
 // The fixed list of supported USB devices, in matching order. Built once and
 // never changed, so any thread may read it without a lock.

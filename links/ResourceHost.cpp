@@ -10,7 +10,7 @@
 #include "config/Config.h"
 #include "context/Autowired.h"
 #include "context/CoreContext.h"
-#include "devices/IdentifiableDevice.h"
+#include "devices/core/IdentifiableDevice.h"
 #include "links/LinkManager.h"
 #include "links/MessageValue.h"
 #include "logging/ConsoleLine.h"

@@ -10,7 +10,7 @@ namespace {
 DeviceDescriptors fx3Descriptors(uint16_t productId, const std::u16string& product) {
     DeviceDescriptors d;
     d.speed = UsbSpeed::High;
-    DeviceSpec dev;
+    DeviceLayout dev;
     dev.bcdUSB = 0x0200;
     dev.maxPacketSize0 = 64;
     dev.vendorId = Fx3Chip::kVendorId;
@@ -19,8 +19,8 @@ DeviceDescriptors fx3Descriptors(uint16_t productId, const std::u16string& produ
     dev.iManufacturer = 1;
     dev.iProduct = 2;
     d.device = buildDeviceDescriptor(dev);
-    ConfigurationSpec config;
-    config.interfaces.push_back(InterfaceSpec{});  // one vendor-class interface, EP0 only
+    ConfigurationLayout config;
+    config.interfaces.push_back(InterfaceLayout{});  // one vendor-class interface, EP0 only
     d.configurations.push_back(buildConfiguration(config));
     d.strings[1] = u"Cypress";
     d.strings[2] = product;

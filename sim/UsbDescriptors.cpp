@@ -19,7 +19,7 @@ void append(Bytes& to, const Bytes& from) { to.insert(to.end(), from.begin(), fr
 
 }  // namespace
 
-Bytes buildDeviceDescriptor(const DeviceSpec& s) {
+Bytes buildDeviceDescriptor(const DeviceLayout& s) {
     Bytes b{18, 1};
     put16(b, s.bcdUSB);
     b.insert(b.end(), {s.deviceClass, s.deviceSubClass, s.deviceProtocol, s.maxPacketSize0});
@@ -30,7 +30,7 @@ Bytes buildDeviceDescriptor(const DeviceSpec& s) {
     return b;
 }
 
-Bytes buildConfiguration(const ConfigurationSpec& s) {
+Bytes buildConfiguration(const ConfigurationLayout& s) {
     Bytes body;
     std::set<uint8_t> numbers;
     for (const auto& itf : s.interfaces) {
@@ -58,7 +58,7 @@ Bytes buildConfiguration(const ConfigurationSpec& s) {
     return b;
 }
 
-Bytes buildBos(const BosSpec& s) {
+Bytes buildBos(const BosLayout& s) {
     Bytes caps;
     uint8_t count = 0;
     if (s.usb20ExtensionAttributes) {

@@ -17,22 +17,22 @@ namespace tyvo::sim {
 
 using Bytes = std::vector<uint8_t>;
 
-struct SuperSpeedCompanionSpec {
+struct SuperSpeedCompanionLayout {
     uint8_t maxBurst = 0;
     uint8_t attributes = 0;
     uint16_t bytesPerInterval = 0;
 };
 
-struct EndpointSpec {
+struct EndpointLayout {
     uint8_t address = 0x81;
     uint8_t attributes = 2;          // transfer type in bits 1-0
     uint16_t maxPacketSize = 512;    // raw wMaxPacketSize, multiplier bits included
     uint8_t interval = 0;
-    std::optional<SuperSpeedCompanionSpec> companion;
+    std::optional<SuperSpeedCompanionLayout> companion;
     Bytes extraAfter;                // class-specific descriptors after this endpoint
 };
 
-struct InterfaceSpec {
+struct InterfaceLayout {
     uint8_t number = 0;
     uint8_t alternate = 0;
     uint8_t interfaceClass = 0xFF;
@@ -40,18 +40,18 @@ struct InterfaceSpec {
     uint8_t interfaceProtocol = 0;
     uint8_t iInterface = 0;
     Bytes extraBefore;               // class-specific descriptors before the endpoints
-    std::vector<EndpointSpec> endpoints;
+    std::vector<EndpointLayout> endpoints;
 };
 
-struct ConfigurationSpec {
+struct ConfigurationLayout {
     uint8_t value = 1;
     uint8_t attributes = 0x80;
     uint8_t maxPower = 50;
     uint8_t iConfiguration = 0;
-    std::vector<InterfaceSpec> interfaces;
+    std::vector<InterfaceLayout> interfaces;
 };
 
-struct DeviceSpec {
+struct DeviceLayout {
     uint16_t bcdUSB = 0x0200;
     uint8_t deviceClass = 0;
     uint8_t deviceSubClass = 0;
@@ -66,7 +66,7 @@ struct DeviceSpec {
     uint8_t numConfigurations = 1;
 };
 
-struct BosSpec {
+struct BosLayout {
     std::optional<uint32_t> usb20ExtensionAttributes;
     struct SuperSpeed {
         uint8_t attributes = 0;
@@ -80,9 +80,9 @@ struct BosSpec {
     std::vector<Bytes> extraCapabilities;  // raw capability descriptors, appended last
 };
 
-Bytes buildDeviceDescriptor(const DeviceSpec& spec);
-Bytes buildConfiguration(const ConfigurationSpec& spec);
-Bytes buildBos(const BosSpec& spec);
+Bytes buildDeviceDescriptor(const DeviceLayout& layout);
+Bytes buildConfiguration(const ConfigurationLayout& layout);
+Bytes buildBos(const BosLayout& layout);
 Bytes buildStringDescriptor(const std::u16string& text);
 Bytes buildLanguageList(const std::vector<uint16_t>& languages);
 

@@ -340,111 +340,156 @@ private:
         if (libusb_claim_interface(m_handle, info.interfaceNumber) == 0) m_claimed.insert(info.interfaceNumber);
     }
 
+    // The fields of a request block's header that every kind of transfer reads.
+    struct BlockHeader {
+        uint32_t bufferOffset = 0;
+        uint32_t bufferLength = 0;
+        uint32_t tableOffset = 0;
+        uint32_t tableLength = 0;
+        unsigned timeoutMs = 0;
+    };
+
+    static BlockHeader readHeader(const uint8_t* in) {
+        BlockHeader header;
+        header.bufferOffset = DriverTransferBlock::read32(in + DriverTransferBlock::kBufferOffset);
+        header.bufferLength = DriverTransferBlock::read32(in + DriverTransferBlock::kBufferLength);
+        header.tableOffset = DriverTransferBlock::read32(in + DriverTransferBlock::kPacketTableOffset);
+        header.tableLength = DriverTransferBlock::read32(in + DriverTransferBlock::kPacketTableLength);
+        const uint64_t timeoutMs = uint64_t{DriverTransferBlock::read32(in + DriverTransferBlock::kTimeout)} * 1000;
+        header.timeoutMs = static_cast<unsigned>(std::min<uint64_t>(timeoutMs, 0xFFFFFFFFu));
+        return header;
+    }
+
     uint32_t startTransfer(uint32_t code, const void* inPtr, uint32_t inSize, void* outPtr, uint32_t outSize,
                            DriverOverlapped& overlapped) {
         const auto* in = static_cast<const uint8_t*>(inPtr);
         auto* out = static_cast<uint8_t*>(outPtr);
         if (!in || inSize < DriverTransferBlock::kHeaderSize) return EINVAL;
-        const uint32_t bufferOffset = DriverTransferBlock::read32(in + DriverTransferBlock::kBufferOffset);
-        const uint32_t bufferLength = DriverTransferBlock::read32(in + DriverTransferBlock::kBufferLength);
-        const uint32_t tableOffset = DriverTransferBlock::read32(in + DriverTransferBlock::kPacketTableOffset);
-        const uint32_t tableLength = DriverTransferBlock::read32(in + DriverTransferBlock::kPacketTableLength);
-        const uint32_t timeoutSeconds = DriverTransferBlock::read32(in + DriverTransferBlock::kTimeout);
-        const uint64_t timeoutMs64 = uint64_t{timeoutSeconds} * 1000;
-        const unsigned timeoutMs = static_cast<unsigned>(std::min<uint64_t>(timeoutMs64, 0xFFFFFFFFu));
+        const BlockHeader header = readHeader(in);
 
         auto io = std::make_shared<PendingIo>();
         io->owner = this;
         libusb_transfer* transfer = nullptr;
-
         if (code == DriverIoControl::kEndpointZeroTransfer) {
-            const uint16_t wLength = DriverTransferBlock::read16(in + DriverTransferBlock::kLength);
-            if (bufferOffset < DriverTransferBlock::kHeaderSize || uint64_t{bufferOffset} + bufferLength > inSize ||
-                wLength > bufferLength || !out || outSize < uint64_t{bufferOffset} + wLength)
-                return EINVAL;
-            io->control = true;
-            io->deviceToHost = (in[DriverTransferBlock::kRequestType] & 0x80) != 0;
-            io->buffer.assign(LIBUSB_CONTROL_SETUP_SIZE + wLength, 0);
-            libusb_fill_control_setup(io->buffer.data(), in[DriverTransferBlock::kRequestType],
-                                      in[DriverTransferBlock::kRequest],
-                                      DriverTransferBlock::read16(in + DriverTransferBlock::kValue),
-                                      DriverTransferBlock::read16(in + DriverTransferBlock::kIndex), wLength);
-            if (!io->deviceToHost && wLength)
-                std::memcpy(io->buffer.data() + LIBUSB_CONTROL_SETUP_SIZE, in + bufferOffset, wLength);
-            io->block = out;
-            io->blockSize = outSize;
-            io->dataOffset = bufferOffset;
-            if (wLength > UsbfsControlChannel::kLibusbControlLimit) return startLargeControl(io, overlapped);
+            if (const uint32_t error = prepareControl(*io, in, inSize, out, outSize, header)) return error;
+            // libusb caps control transfers below what the FX3's requests may
+            // carry; larger ones go to usbfs directly.
+            if (io->buffer.size() - LIBUSB_CONTROL_SETUP_SIZE > UsbfsControlChannel::kLibusbControlLimit)
+                return startLargeControl(io, overlapped);
             transfer = libusb_alloc_transfer(0);
             if (!transfer) return ENOMEM;
-            libusb_fill_control_transfer(transfer, m_handle, io->buffer.data(), &onTransferDone, io.get(), timeoutMs);
+            libusb_fill_control_transfer(transfer, m_handle, io->buffer.data(), &onTransferDone, io.get(),
+                                         header.timeoutMs);
         } else {
-            const uint8_t endpoint = in[DriverTransferBlock::kEndpointAddress];
-            auto info = m_endpoints.find(endpoint);
-            if (info == m_endpoints.end() || info->second.type == LIBUSB_TRANSFER_TYPE_CONTROL) return EINVAL;
-            const bool iso = info->second.type == LIBUSB_TRANSFER_TYPE_ISOCHRONOUS;
-            if (iso != (tableLength > 0)) return EINVAL;
-            if (iso && (tableLength % 8 != 0 || tableOffset < DriverTransferBlock::kHeaderSize ||
-                        uint64_t{tableOffset} + tableLength > inSize))
-                return EINVAL;
-            io->endpoint = endpoint;
-            io->deviceToHost = (endpoint & 0x80) != 0;
-            io->packetCount = tableLength / 8;
-            io->packetTableOffset = tableOffset;
-            io->block = const_cast<uint8_t*>(in);  // the driver writes statuses back into the block
-            io->blockSize = inSize;
-            const uint8_t* source = nullptr;
-            uint32_t length = 0;
-            if (code == DriverIoControl::kBufferedTransfer) {
-                if (bufferOffset < DriverTransferBlock::kHeaderSize || uint64_t{bufferOffset} + bufferLength > inSize)
-                    return EINVAL;
-                length = bufferLength;
-                source = in + bufferOffset;
-                io->dataOffset = bufferOffset;
-                if (out) {
-                    io->block = out;
-                    io->blockSize = std::min(inSize, outSize);
-                }
-            } else {
-                if (!out && outSize) return EINVAL;
-                length = outSize;
-                source = out;
-                io->direct = out;
-                io->directSize = outSize;
-            }
-            io->buffer.assign(length, 0);
-            if (!io->deviceToHost && length) std::memcpy(io->buffer.data(), source, length);
-            claimFor(info->second);
-            transfer = libusb_alloc_transfer(static_cast<int>(io->packetCount));
-            if (!transfer) return ENOMEM;
-            const int bufferLengthInt = static_cast<int>(length);
-            switch (info->second.type) {
-            case LIBUSB_TRANSFER_TYPE_ISOCHRONOUS: {
-                if (io->packetCount == 0) {
-                    libusb_free_transfer(transfer);
-                    return EINVAL;
-                }
-                libusb_fill_iso_transfer(transfer, m_handle, endpoint, io->buffer.data(), bufferLengthInt,
-                                         static_cast<int>(io->packetCount), &onTransferDone, io.get(), timeoutMs);
-                const unsigned per = (length + io->packetCount - 1) / io->packetCount;
-                unsigned left = length;
-                for (uint32_t i = 0; i < io->packetCount; ++i) {
-                    transfer->iso_packet_desc[i].length = std::min(per, left);
-                    left -= transfer->iso_packet_desc[i].length;
-                }
-                break;
-            }
-            case LIBUSB_TRANSFER_TYPE_INTERRUPT:
-                libusb_fill_interrupt_transfer(transfer, m_handle, endpoint, io->buffer.data(), bufferLengthInt,
-                                               &onTransferDone, io.get(), timeoutMs);
-                break;
-            default:
-                libusb_fill_bulk_transfer(transfer, m_handle, endpoint, io->buffer.data(), bufferLengthInt,
-                                          &onTransferDone, io.get(), timeoutMs);
-                break;
-            }
+            if (const uint32_t error = prepareEndpointTransfer(*io, code, in, inSize, out, outSize, header, transfer))
+                return error;
         }
+        return submit(std::move(io), transfer, overlapped);
+    }
 
+    // Checks a control request block and copies its setup packet and any
+    // host-to-device data into the transfer's buffer.
+    static uint32_t prepareControl(PendingIo& io, const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t outSize,
+                                   const BlockHeader& header) {
+        const uint16_t wLength = DriverTransferBlock::read16(in + DriverTransferBlock::kLength);
+        if (header.bufferOffset < DriverTransferBlock::kHeaderSize ||
+            uint64_t{header.bufferOffset} + header.bufferLength > inSize || wLength > header.bufferLength || !out ||
+            outSize < uint64_t{header.bufferOffset} + wLength)
+            return EINVAL;
+        io.control = true;
+        io.deviceToHost = (in[DriverTransferBlock::kRequestType] & 0x80) != 0;
+        io.buffer.assign(LIBUSB_CONTROL_SETUP_SIZE + wLength, 0);
+        libusb_fill_control_setup(io.buffer.data(), in[DriverTransferBlock::kRequestType],
+                                  in[DriverTransferBlock::kRequest],
+                                  DriverTransferBlock::read16(in + DriverTransferBlock::kValue),
+                                  DriverTransferBlock::read16(in + DriverTransferBlock::kIndex), wLength);
+        if (!io.deviceToHost && wLength)
+            std::memcpy(io.buffer.data() + LIBUSB_CONTROL_SETUP_SIZE, in + header.bufferOffset, wLength);
+        io.block = out;
+        io.blockSize = outSize;
+        io.dataOffset = header.bufferOffset;
+        return 0;
+    }
+
+    // A bulk, interrupt or isochronous transfer: checks the block against
+    // the endpoint's kind, takes the data from the block (buffered) or the
+    // caller's buffer (direct), claims the interface and fills the transfer.
+    uint32_t prepareEndpointTransfer(PendingIo& io, uint32_t code, const uint8_t* in, uint32_t inSize, uint8_t* out,
+                                     uint32_t outSize, const BlockHeader& header, libusb_transfer*& transfer) {
+        const uint8_t endpoint = in[DriverTransferBlock::kEndpointAddress];
+        auto info = m_endpoints.find(endpoint);
+        if (info == m_endpoints.end() || info->second.type == LIBUSB_TRANSFER_TYPE_CONTROL) return EINVAL;
+        const bool iso = info->second.type == LIBUSB_TRANSFER_TYPE_ISOCHRONOUS;
+        if (iso != (header.tableLength > 0)) return EINVAL;
+        if (iso && (header.tableLength % 8 != 0 || header.tableOffset < DriverTransferBlock::kHeaderSize ||
+                    uint64_t{header.tableOffset} + header.tableLength > inSize))
+            return EINVAL;
+        io.endpoint = endpoint;
+        io.deviceToHost = (endpoint & 0x80) != 0;
+        io.packetCount = header.tableLength / 8;
+        io.packetTableOffset = header.tableOffset;
+        io.block = const_cast<uint8_t*>(in);  // the driver writes statuses back into the block
+        io.blockSize = inSize;
+        const uint8_t* source = nullptr;
+        uint32_t length = 0;
+        if (code == DriverIoControl::kBufferedTransfer) {
+            if (header.bufferOffset < DriverTransferBlock::kHeaderSize ||
+                uint64_t{header.bufferOffset} + header.bufferLength > inSize)
+                return EINVAL;
+            length = header.bufferLength;
+            source = in + header.bufferOffset;
+            io.dataOffset = header.bufferOffset;
+            if (out) {
+                io.block = out;
+                io.blockSize = std::min(inSize, outSize);
+            }
+        } else {
+            if (!out && outSize) return EINVAL;
+            length = outSize;
+            source = out;
+            io.direct = out;
+            io.directSize = outSize;
+        }
+        io.buffer.assign(length, 0);
+        if (!io.deviceToHost && length) std::memcpy(io.buffer.data(), source, length);
+        claimFor(info->second);
+        if (iso && io.packetCount == 0) return EINVAL;
+        transfer = libusb_alloc_transfer(static_cast<int>(io.packetCount));
+        if (!transfer) return ENOMEM;
+        fillEndpointTransfer(*transfer, info->second.type, io, endpoint, length, header.timeoutMs);
+        return 0;
+    }
+
+    void fillEndpointTransfer(libusb_transfer& transfer, uint8_t type, PendingIo& io, uint8_t endpoint,
+                              uint32_t length, unsigned timeoutMs) {
+        const int lengthInt = static_cast<int>(length);
+        switch (type) {
+        case LIBUSB_TRANSFER_TYPE_ISOCHRONOUS: {
+            libusb_fill_iso_transfer(&transfer, m_handle, endpoint, io.buffer.data(), lengthInt,
+                                     static_cast<int>(io.packetCount), &onTransferDone, &io, timeoutMs);
+            // The data is spread evenly over the packets, the last one short.
+            const unsigned per = (length + io.packetCount - 1) / io.packetCount;
+            unsigned left = length;
+            for (uint32_t i = 0; i < io.packetCount; ++i) {
+                transfer.iso_packet_desc[i].length = std::min(per, left);
+                left -= transfer.iso_packet_desc[i].length;
+            }
+            break;
+        }
+        case LIBUSB_TRANSFER_TYPE_INTERRUPT:
+            libusb_fill_interrupt_transfer(&transfer, m_handle, endpoint, io.buffer.data(), lengthInt,
+                                           &onTransferDone, &io, timeoutMs);
+            break;
+        default:
+            libusb_fill_bulk_transfer(&transfer, m_handle, endpoint, io.buffer.data(), lengthInt, &onTransferDone,
+                                      &io, timeoutMs);
+            break;
+        }
+    }
+
+    // Hands a filled transfer to libusb; the transfer is in flight (and
+    // findable by abort) before libusb may complete it.
+    uint32_t submit(std::shared_ptr<PendingIo> io, libusb_transfer* transfer, DriverOverlapped& overlapped) {
         io->transfer = transfer;
         {
             std::lock_guard lock(m_inFlightLock);

@@ -6,7 +6,7 @@
 
 #include "sim/host/ControllerScenarios.h"
 
-#include "sim/UvcControllerModel.h"
+#include "sim/controller/UvcControllerModel.h"
 #include "sim/host/ExpectedFlash.h"
 
 #include <stdexcept>

@@ -53,7 +53,7 @@ HostCommand ParseHostCommandLine(const std::vector<std::string>& args, const std
             if (!catalog.find(text)) return error("unknown scenario \"" + text + "\"");
             options.scenario = text;
         } else if (arg.rfind("--fault", 0) == 0 && value("--fault", text)) {
-            options.fault = ParseFaultSpec(text);
+            options.fault = ParseScenarioFault(text);
             if (!options.fault) return error("bad fault \"" + text + "\" (expected STAGE:KIND:K[@REQUEST])");
         } else {
             return error("unexpected argument \"" + arg + "\"");

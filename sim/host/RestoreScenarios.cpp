@@ -184,8 +184,8 @@ Scenario makeStage2Unplug(const HostOptions& options) {
 Scenario makeFault(const HostOptions& options) {
     if (!options.fault) throw std::runtime_error("scenario \"fault\" needs --fault STAGE:KIND:K[@REQUEST]");
     auto rig = makeRig(options);
-    const FaultSpec& spec = *options.fault;
-    const StageFault fault{spec.stage, FaultRule{spec.kind, spec.nth, spec.request, {}, false}};
+    const ScenarioFault& chosen = *options.fault;
+    const StageFault fault{chosen.stage, FaultRule{chosen.kind, chosen.nth, chosen.request, {}, false}};
     Scenario scenario = restoreScenario("fault", rig, fault);
     // Transfers time out after 10 s each, descriptor reads after 5 s.
     scenario.timeLimit = std::chrono::seconds(120);

@@ -48,7 +48,7 @@ void ScenarioRun::takeOutput(std::string_view chunk) {
     m_partialLine.erase(0, start);
 }
 
-std::optional<FaultSpec> ParseFaultSpec(std::string_view text) {
+std::optional<ScenarioFault> ParseScenarioFault(std::string_view text) {
     const auto first = text.find(':');
     const auto second = first == std::string_view::npos ? first : text.find(':', first + 1);
     if (second == std::string_view::npos) return std::nullopt;
@@ -66,11 +66,11 @@ std::optional<FaultSpec> ParseFaultSpec(std::string_view text) {
         request = static_cast<uint8_t>(value);
     }
 
-    FaultSpec spec;
+    ScenarioFault chosen;
     if (stage == "1")
-        spec.stage = 1;
+        chosen.stage = 1;
     else if (stage == "2")
-        spec.stage = 2;
+        chosen.stage = 2;
     else
         return std::nullopt;
     static const std::pair<std::string_view, FaultKind> kinds[] = {
@@ -79,15 +79,15 @@ std::optional<FaultSpec> ParseFaultSpec(std::string_view text) {
     bool known = false;
     for (const auto& [name, value] : kinds) {
         if (name == kind) {
-            spec.kind = value;
+            chosen.kind = value;
             known = true;
         }
     }
     if (!known) return std::nullopt;
-    const auto [end, error] = std::from_chars(nth.data(), nth.data() + nth.size(), spec.nth);
-    if (nth.empty() || error != std::errc{} || end != nth.data() + nth.size() || spec.nth == 0) return std::nullopt;
-    spec.request = request;
-    return spec;
+    const auto [end, error] = std::from_chars(nth.data(), nth.data() + nth.size(), chosen.nth);
+    if (nth.empty() || error != std::errc{} || end != nth.data() + nth.size() || chosen.nth == 0) return std::nullopt;
+    chosen.request = request;
+    return chosen;
 }
 
 void ScenarioCatalog::add(ScenarioEntry entry) { m_entries.push_back(std::move(entry)); }
@@ -115,19 +115,9 @@ ScenarioRunner::ScenarioRunner(EmulatedUsbBus& bus, const HostOptions& options,
                                std::function<void(const std::string&)> report)
     : m_bus(bus), m_options(options), m_writeOutput(std::move(writeOutput)), m_report(std::move(report)) {}
 
-int ScenarioRunner::run(const Scenario& scenario) {
-    ScenarioRun run(m_bus, m_options);
-    auto tell = [&](const std::string& text) {
-        if (m_options.verbose) m_report(text);
-    };
-
-    run.m_tell = tell;
-
-    ToolProcess tool(m_options.program);
-    run.m_enter = [&tool] { tool.write("\n"); };
-    run.m_started = Clock::now();
-    const auto deadline = run.m_started + scenario.timeLimit;
-
+// Where a run stands: the prompts answered, the steps carried out, and how
+// the tool ended.
+struct ScenarioRunner::Progress {
     std::size_t boxAnswered = 0;
     std::size_t closingAnswered = 0;
     std::size_t stepIndex = 0;
@@ -138,89 +128,121 @@ int ScenarioRunner::run(const Scenario& scenario) {
     bool aborted = false;
     bool endedByHost = false;
     std::optional<int> status;
+};
 
-    while (!status) {
-        if (outputOpen) {
-            std::string chunk;
-            outputOpen = tool.read(chunk, kPollInterval);
-            if (!chunk.empty()) {
-                m_writeOutput(chunk);
-                run.takeOutput(chunk);
-            }
-            // A last line the tool did not end counts as it is.
-            if (!outputOpen && !IsTimestampedLogLine(run.m_partialLine)) run.m_output += run.m_partialLine;
-        } else {
-            std::this_thread::sleep_for(kPollInterval);
-        }
+int ScenarioRunner::run(const Scenario& scenario) {
+    ScenarioRun run(m_bus, m_options);
+    run.m_tell = [this](const std::string& text) {
+        if (m_options.verbose) m_report(text);
+    };
+    ToolProcess tool(m_options.program);
+    run.m_enter = [&tool] { tool.write("\n"); };
+    run.m_started = Clock::now();
+    const auto deadline = run.m_started + scenario.timeLimit;
 
-        // The two Enter prompts: after the box and after the closing lines.
-        for (std::size_t seen = countOf(run.m_output, kBoxPrompt); boxAnswered < seen; ++boxAnswered) {
-            tell("pressing Enter after the box");
-            run.pressEnter();
-        }
-        for (std::size_t seen = countOf(run.m_output, kClosingPrompt); closingAnswered < seen; ++closingAnswered) {
-            tell("pressing Enter after the closing lines");
-            run.pressEnter();
-        }
-
-        while (!aborted && stepIndex < scenario.steps.size()) {
-            const ScenarioStep& step = scenario.steps[stepIndex];
-            if (!stepDue) {
-                bool started = true;
-                if (!step.afterOutput.empty()) {
-                    const auto at = run.m_output.find(step.afterOutput, cursor);
-                    started = at != std::string::npos;
-                    if (started) cursor = at + step.afterOutput.size();
-                } else if (step.when) {
-                    started = step.when(run);
-                }
-                if (!started) break;
-                stepDue = Clock::now() + step.delay;
-            }
-            if (Clock::now() < *stepDue) break;
-            tell("step: " + step.description);
-            try {
-                if (step.action) step.action(run);
-            } catch (const std::exception& e) {
-                run.fail("step \"" + step.description + "\" failed: " + e.what());
-                aborted = true;
-            }
-            ++stepIndex;
-            stepDue.reset();
-        }
-
-        if (!outputOpen) status = tool.exitStatus();
-        if (status) break;
-        if (scenario.endsOnceObserved && !aborted && stepIndex == scenario.steps.size()) {
-            tell("ending the tool");
-            tool.kill();
-            status = tool.exitStatus();
-            endedByHost = true;
-            break;
-        }
-        if (aborted) {
-            tool.kill();
-            status = tool.exitStatus();
-            break;
-        }
-        if (Clock::now() >= deadline) {
-            timedOut = true;
-            tool.kill();
-            status = tool.exitStatus();
-            break;
-        }
+    Progress progress;
+    while (!progress.status) {
+        readOutput(tool, run, progress);
+        answerPrompts(run, progress);
+        carryOutSteps(scenario, run, progress);
+        endIfDone(scenario, tool, run, progress, deadline);
     }
     // Nothing more happens on the bus now: the tool is gone.
     m_bus.stopTimers();
-    if (const auto peak = tool.peakResidentKiB()) tell("the tool's peak resident memory: " + std::to_string(*peak) + " KiB");
+    if (const auto peak = tool.peakResidentKiB())
+        run.note("the tool's peak resident memory: " + std::to_string(*peak) + " KiB");
 
-    if (timedOut)
+    checkExpectations(scenario, run, progress);
+    for (const auto& finding : run.m_failures) m_report(finding);
+    return run.m_failures.empty() ? 0 : 1;
+}
+
+void ScenarioRunner::readOutput(ToolProcess& tool, ScenarioRun& run, Progress& progress) {
+    if (!progress.outputOpen) {
+        std::this_thread::sleep_for(kPollInterval);
+        return;
+    }
+    std::string chunk;
+    progress.outputOpen = tool.read(chunk, kPollInterval);
+    if (!chunk.empty()) {
+        m_writeOutput(chunk);
+        run.takeOutput(chunk);
+    }
+    // A last line the tool did not end counts as it is.
+    if (!progress.outputOpen && !IsTimestampedLogLine(run.m_partialLine)) run.m_output += run.m_partialLine;
+}
+
+// The two Enter prompts: after the box and after the closing lines.
+void ScenarioRunner::answerPrompts(ScenarioRun& run, Progress& progress) {
+    for (std::size_t seen = countOf(run.m_output, kBoxPrompt); progress.boxAnswered < seen; ++progress.boxAnswered) {
+        run.note("pressing Enter after the box");
+        run.pressEnter();
+    }
+    for (std::size_t seen = countOf(run.m_output, kClosingPrompt); progress.closingAnswered < seen;
+         ++progress.closingAnswered) {
+        run.note("pressing Enter after the closing lines");
+        run.pressEnter();
+    }
+}
+
+// Starts each step once its text has appeared (or its condition holds) and
+// carries it out after its delay; a step that throws aborts the scenario.
+void ScenarioRunner::carryOutSteps(const Scenario& scenario, ScenarioRun& run, Progress& progress) {
+    while (!progress.aborted && progress.stepIndex < scenario.steps.size()) {
+        const ScenarioStep& step = scenario.steps[progress.stepIndex];
+        if (!progress.stepDue) {
+            bool started = true;
+            if (!step.afterOutput.empty()) {
+                const auto at = run.m_output.find(step.afterOutput, progress.cursor);
+                started = at != std::string::npos;
+                if (started) progress.cursor = at + step.afterOutput.size();
+            } else if (step.when) {
+                started = step.when(run);
+            }
+            if (!started) break;
+            progress.stepDue = Clock::now() + step.delay;
+        }
+        if (Clock::now() < *progress.stepDue) break;
+        run.note("step: " + step.description);
+        try {
+            if (step.action) step.action(run);
+        } catch (const std::exception& e) {
+            run.fail("step \"" + step.description + "\" failed: " + e.what());
+            progress.aborted = true;
+        }
+        ++progress.stepIndex;
+        progress.stepDue.reset();
+    }
+}
+
+// Sets the status once the tool has ended by itself, or ends it: when the
+// scenario ends once everything was observed, after an aborted step, and at
+// the time limit.
+void ScenarioRunner::endIfDone(const Scenario& scenario, ToolProcess& tool, ScenarioRun& run, Progress& progress,
+                               Clock::time_point deadline) {
+    if (!progress.outputOpen) progress.status = tool.exitStatus();
+    if (progress.status) return;
+    const bool allObserved = progress.stepIndex == scenario.steps.size();
+    if (scenario.endsOnceObserved && !progress.aborted && allObserved) {
+        run.note("ending the tool");
+        progress.endedByHost = true;
+    } else if (!progress.aborted) {
+        if (Clock::now() < deadline) return;
+        progress.timedOut = true;
+    }
+    tool.kill();
+    progress.status = tool.exitStatus();
+}
+
+void ScenarioRunner::checkExpectations(const Scenario& scenario, ScenarioRun& run, const Progress& progress) {
+    if (progress.timedOut)
         run.fail("the tool did not end within the time limit of " + std::to_string(scenario.timeLimit.count()) +
                  " s and was stopped");
-    for (std::size_t i = stepIndex; i < scenario.steps.size(); ++i)
+    for (std::size_t i = progress.stepIndex; i < scenario.steps.size(); ++i)
         if (!scenario.steps[i].optional) run.fail("step \"" + scenario.steps[i].description + "\" never happened");
-    if (!timedOut && !aborted && !endedByHost && status != scenario.expectedExitStatus)
-        run.fail("the tool ended with status " + std::to_string(status.value_or(-1)) + ", expected " +
+    if (!progress.timedOut && !progress.aborted && !progress.endedByHost &&
+        progress.status != scenario.expectedExitStatus)
+        run.fail("the tool ended with status " + std::to_string(progress.status.value_or(-1)) + ", expected " +
                  std::to_string(scenario.expectedExitStatus));
     std::size_t at = 0;
     for (const auto& text : scenario.expectedOutput) {
@@ -232,9 +254,6 @@ int ScenarioRunner::run(const Scenario& scenario) {
         at = found + text.size();
     }
     if (scenario.verify) scenario.verify(run);
-
-    for (const auto& finding : run.m_failures) m_report(finding);
-    return run.m_failures.empty() ? 0 : 1;
 }
 
 }  // namespace tyvo::sim::host

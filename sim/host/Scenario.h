@@ -23,11 +23,12 @@
 namespace tyvo::sim::host {
 
 class ScenarioRun;
+class ToolProcess;
 
 // A fault given on the host's command line: the nth transfer (counted over
 // every transfer the device sees from its plug-in, or over the control
 // requests with one request code) of the device of one restore stage.
-struct FaultSpec {
+struct ScenarioFault {
     int stage = 1;  // 1: the boot loader, 2: the boot programmer
     FaultKind kind = FaultKind::Fail;
     unsigned nth = 1;
@@ -37,7 +38,7 @@ struct FaultSpec {
 // "STAGE:KIND:K[@REQUEST]", e.g. "2:timeout:7" or "1:error:5@A0" (REQUEST
 // in hexadecimal); KIND is error, stall, timeout, unplug, corrupt or
 // garbage. nullopt when malformed.
-std::optional<FaultSpec> ParseFaultSpec(std::string_view text);
+std::optional<ScenarioFault> ParseScenarioFault(std::string_view text);
 
 struct HostOptions {
     std::string scenario = "restore";
@@ -46,7 +47,7 @@ struct HostOptions {
     // Where the plain images (app1.img, ...) lie: the tool's --firmware-dir,
     // else the tool's own folder.
     std::string firmwareFolder;
-    std::optional<FaultSpec> fault;
+    std::optional<ScenarioFault> fault;
     // The devices take the time real ones take (bus, flash programming and
     // erase times).
     bool timing = false;
@@ -159,6 +160,15 @@ public:
     int run(const Scenario& scenario);
 
 private:
+    using Clock = std::chrono::steady_clock;
+    struct Progress;
+    void readOutput(ToolProcess& tool, ScenarioRun& run, Progress& progress);
+    static void answerPrompts(ScenarioRun& run, Progress& progress);
+    static void carryOutSteps(const Scenario& scenario, ScenarioRun& run, Progress& progress);
+    static void endIfDone(const Scenario& scenario, ToolProcess& tool, ScenarioRun& run, Progress& progress,
+                          Clock::time_point deadline);
+    static void checkExpectations(const Scenario& scenario, ScenarioRun& run, const Progress& progress);
+
     EmulatedUsbBus& m_bus;
     const HostOptions& m_options;
     std::function<void(std::string_view)> m_writeOutput;

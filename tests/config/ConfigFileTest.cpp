@@ -12,7 +12,7 @@
 #include "config/ConfigDefaults.h"
 #include "config/ConfigStore.h"
 #include "config/Json.h"
-#include "tests/config/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -200,3 +200,4 @@ TEST_F(ConfigFileTest, KilledSaverLeavesTheOldOrTheNewFile) {
 }
 
 }  // namespace
+

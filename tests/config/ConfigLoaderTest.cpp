@@ -13,7 +13,7 @@
 #include "config/ConfigLoader.h"
 #include "context/Autowired.h"
 #include "context/CoreContext.h"
-#include "tests/config/TempFolder.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 
@@ -124,3 +124,4 @@ TEST_F(ConfigLoaderTest, BadDefaultFilesLeaveDefaultsAndTheFileUntouched) {
 }
 
 }  // namespace
+

@@ -20,11 +20,11 @@ namespace {
 
 std::shared_ptr<sim::StandardUsbDevice> MakeDevice(uint16_t vendorId, uint16_t productId,
                                                    bool video) {
-    sim::DeviceSpec device;
+    sim::DeviceLayout device;
     device.vendorId = vendorId;
     device.productId = productId;
-    sim::ConfigurationSpec configuration;
-    sim::InterfaceSpec interface;
+    sim::ConfigurationLayout configuration;
+    sim::InterfaceLayout interface;
     interface.interfaceClass = video ? 0x0E : 0xFF;
     interface.interfaceSubClass = video ? 0x01 : 0x00;
     configuration.interfaces.push_back(interface);

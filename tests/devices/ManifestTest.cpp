@@ -2,11 +2,11 @@
 
 #include <typeinfo>
 
-#include "camera/CyUVCDevice.h"
-#include "camera/OV580UVCDevice.h"
+#include "camera/controllers/CyUVCDevice.h"
+#include "camera/controllers/OV580UVCDevice.h"
 #include "devices/DeviceModelManifest.h"
-#include "firmware/CyBootLoaderDevice.h"
-#include "firmware/CyBootProgrammerDevice.h"
+#include "firmware/restore/CyBootLoaderDevice.h"
+#include "firmware/restore/CyBootProgrammerDevice.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "context/CoreContext.h"
 #include "context/CoreThread.h"
 #include "devices/DeviceAttachMonitor.h"
-#include "devices/DeviceExceptions.h"
+#include "devices/core/DeviceExceptions.h"
 
 namespace monitortest {
 

@@ -73,7 +73,7 @@ protected:
         return path;
     }
 
-    TemporaryFolder m_folder;
+    TempFolder m_folder;
 };
 
 TEST_F(ChunkFileTest, WrittenImagesReadBackUnchangedAndSilently) {

@@ -33,7 +33,7 @@ protected:
 
     FX3Firmware Load() { return FX3Firmware(m_folder.file("app2.dat"), m_folder.file("app1.dat")); }
 
-    TemporaryFolder m_folder;
+    TempFolder m_folder;
     FirmwareImage m_older;
     FirmwareImage m_newer;
 };

@@ -41,7 +41,7 @@ TEST_F(FirmwareLocationTest, ChosenFolderIsUsedWithSlashes) {
 }
 
 TEST_F(FirmwareLocationTest, ReaderFindsFilesInTheChosenFolder) {
-    TemporaryFolder folder;
+    TempFolder folder;
     const FirmwareImage image = NoiseBytes(777);
     WriteBytes(folder.file("app0.dat"), MakeChunkFile(image));
     SetFirmwareFolder(folder.path().string());

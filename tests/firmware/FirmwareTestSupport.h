@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "firmware/FirmwareImage.h"
+#include "tests/support/TempFolder.h"
 
 // Catches what the code under test writes to standard output and standard
 // error for as long as it lives.
@@ -34,31 +35,6 @@ private:
     std::ostringstream m_err;
     std::streambuf* m_oldOut;
     std::streambuf* m_oldErr;
-};
-
-// A fresh folder below the system's temporary folder, removed with its
-// contents at the end.
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tyvo-fw-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("cannot create a temporary folder");
-        }
-        m_path = pattern;
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    TemporaryFolder(const TemporaryFolder&) = delete;
-    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
-
-    const std::filesystem::path& path() const { return m_path; }
-    std::string file(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
 };
 
 inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {

@@ -18,28 +18,11 @@
 #include "context/CoreContext.h"
 #include "links/LinkClient.h"
 #include "links/ResourceHost.h"
+#include "tests/support/TempFolder.h"
 
 namespace hosttest {
 
 using namespace std::chrono_literals;
-
-// A fresh folder below the system's temporary folder, removed at the end.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tyvo-links-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
 
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -115,7 +98,7 @@ protected:
         return c.request(std::move(request));
     }
 
-    ScratchFolder m_folder;
+    TempFolder m_folder{"tyvo-links"};
     std::shared_ptr<CoreContext> m_context;
     std::shared_ptr<ResourceHost> m_host;
 };

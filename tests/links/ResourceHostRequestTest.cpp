@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "config/Json.h"
-#include "devices/IdentifiableDevice.h"
+#include "devices/core/IdentifiableDevice.h"
 #include "links/MessageValue.h"
 #include "tests/links/HostTestSupport.h"
 

@@ -10,7 +10,7 @@
 #include "context/CoreContext.h"
 #include "logging/EventLogServer.h"
 #include "logging/LogHandle.h"
-#include "tests/config/TempFolder.h"
+#include "tests/support/TempFolder.h"
 #include "tests/logging/LogTestSupport.h"
 
 namespace {
@@ -26,7 +26,7 @@ protected:
         Config::set("print_timestamps_in_log", Value(false));
     }
     std::shared_ptr<EventLogServer> makeServer(const std::string& logFolder = {}) {
-        auto server = std::make_shared<EventLogServer>(clock, console, logFolder.empty() ? folder.path() : logFolder);
+        auto server = std::make_shared<EventLogServer>(clock, console, logFolder.empty() ? folder.string() : logFolder);
         server->configure();
         return server;
     }

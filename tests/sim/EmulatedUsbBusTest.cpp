@@ -23,18 +23,18 @@ using simtest::LibusbSession;
 
 std::shared_ptr<StandardUsbDevice> device(uint16_t productId, UsbSpeed speed = UsbSpeed::High,
                                           uint8_t deviceClass = 0) {
-    DeviceSpec spec;
-    spec.vendorId = 0x1209;
-    spec.productId = productId;
-    spec.deviceClass = deviceClass;
-    spec.bcdUSB = speed == UsbSpeed::Super ? 0x0300 : 0x0200;
-    spec.maxPacketSize0 = speed == UsbSpeed::Super ? 9 : 64;
+    DeviceLayout layout;
+    layout.vendorId = 0x1209;
+    layout.productId = productId;
+    layout.deviceClass = deviceClass;
+    layout.bcdUSB = speed == UsbSpeed::Super ? 0x0300 : 0x0200;
+    layout.maxPacketSize0 = speed == UsbSpeed::Super ? 9 : 64;
     DeviceDescriptors d;
     d.speed = speed;
-    d.device = buildDeviceDescriptor(spec);
-    ConfigurationSpec config;
-    InterfaceSpec itf;
-    itf.endpoints = {EndpointSpec{0x81, 2, 512, 0, {}, {}}};
+    d.device = buildDeviceDescriptor(layout);
+    ConfigurationLayout config;
+    InterfaceLayout itf;
+    itf.endpoints = {EndpointLayout{0x81, 2, 512, 0, {}, {}}};
     config.interfaces = {itf};
     d.configurations = {buildConfiguration(config)};
     return std::make_shared<StandardUsbDevice>("test", d);

@@ -8,16 +8,16 @@ namespace tyvo::sim {
 namespace {
 
 TEST(UsbDescriptors, ConfigurationCountsDistinctInterfacesAndItsWholeLength) {
-    ConfigurationSpec spec;
-    InterfaceSpec a;
-    a.endpoints = {EndpointSpec{0x81, 2, 512, 0, SuperSpeedCompanionSpec{}, {}}};
-    InterfaceSpec b = a;
+    ConfigurationLayout layout;
+    InterfaceLayout a;
+    a.endpoints = {EndpointLayout{0x81, 2, 512, 0, SuperSpeedCompanionLayout{}, {}}};
+    InterfaceLayout b = a;
     b.alternate = 1;
-    InterfaceSpec c;
+    InterfaceLayout c;
     c.number = 1;
     c.extraBefore = {4, 0x24, 1, 2};
-    spec.interfaces = {a, b, c};
-    const Bytes set = buildConfiguration(spec);
+    layout.interfaces = {a, b, c};
+    const Bytes set = buildConfiguration(layout);
     EXPECT_EQ(set.size(), 9u + 2 * (9 + 7 + 6) + 9 + 4);
     EXPECT_EQ(set[2] | set[3] << 8, static_cast<int>(set.size()));
     EXPECT_EQ(set[4], 2);  // two interface numbers
@@ -25,7 +25,7 @@ TEST(UsbDescriptors, ConfigurationCountsDistinctInterfacesAndItsWholeLength) {
 
 TEST(UsbDescriptors, StringsAnswerOnlyInTheDevicesLanguages) {
     DeviceDescriptors d;
-    d.device = buildDeviceDescriptor(DeviceSpec{});
+    d.device = buildDeviceDescriptor(DeviceLayout{});
     d.strings[1] = u"Tyvo";
     d.languages = {0x0407, 0x0409};
     EXPECT_EQ(d.descriptor(3, 0, 0), (Bytes{6, 3, 0x07, 0x04, 0x09, 0x04}));

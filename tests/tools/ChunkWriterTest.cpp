@@ -52,7 +52,7 @@ TEST(ChunkWriter, StoredBytesAreScrambledNotPlainZlib) {
 }
 
 TEST(ChunkWriter, WritesAtomicallyAndReportsFailures) {
-    TemporaryFolder folder;
+    TempFolder folder;
     const FirmwareImage image = NoiseBytes(5000);
     std::string error;
     const std::string path = folder.file("app1.dat");

@@ -34,7 +34,7 @@ class CommandLineTest : public ::testing::Test {
 protected:
     std::string Path(const std::string& name) { return Quote(m_folder.file(name)); }
 
-    TemporaryFolder m_folder;
+    TempFolder m_folder;
 };
 
 TEST_F(CommandLineTest, MkImageOptionsReachTheBuilder) {

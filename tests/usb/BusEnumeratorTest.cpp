@@ -19,21 +19,21 @@ using namespace std::chrono_literals;
 
 sim::DeviceDescriptors deviceWith(uint16_t vendorId, uint16_t productId, uint8_t interfaceClass,
                                   uint8_t deviceClass = 0) {
-    sim::DeviceSpec spec;
-    spec.vendorId = vendorId;
-    spec.productId = productId;
-    spec.deviceClass = deviceClass;
-    sim::ConfigurationSpec config;
-    sim::InterfaceSpec control;
+    sim::DeviceLayout layout;
+    layout.vendorId = vendorId;
+    layout.productId = productId;
+    layout.deviceClass = deviceClass;
+    sim::ConfigurationLayout config;
+    sim::InterfaceLayout control;
     control.interfaceClass = interfaceClass;
     control.interfaceSubClass = 1;
-    sim::InterfaceSpec streaming;
+    sim::InterfaceLayout streaming;
     streaming.number = 1;
     streaming.interfaceClass = interfaceClass;
     streaming.interfaceSubClass = 2;
     config.interfaces = {control, streaming};
     sim::DeviceDescriptors d;
-    d.device = sim::buildDeviceDescriptor(spec);
+    d.device = sim::buildDeviceDescriptor(layout);
     d.configurations = {sim::buildConfiguration(config)};
     return d;
 }

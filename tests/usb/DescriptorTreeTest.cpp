@@ -13,10 +13,10 @@
 namespace {
 
 using tyvo::sim::Bytes;
-using tyvo::sim::ConfigurationSpec;
-using tyvo::sim::EndpointSpec;
-using tyvo::sim::InterfaceSpec;
-using tyvo::sim::SuperSpeedCompanionSpec;
+using tyvo::sim::ConfigurationLayout;
+using tyvo::sim::EndpointLayout;
+using tyvo::sim::InterfaceLayout;
+using tyvo::sim::SuperSpeedCompanionLayout;
 
 std::unique_ptr<CCyConfiguration> build(const Bytes& set, bool& malformed,
                                         CCyDescriptorForm form = CCyDescriptorForm::Usb2) {
@@ -54,21 +54,21 @@ TEST(EndpointFromDescriptor, PacketSizeTakesMultiplierBurstAndIsochronousMultFro
 }
 
 TEST(ConfigurationTree, SettingsEndpointsAndAlternateCountsFollowDescriptorOrder) {
-    ConfigurationSpec spec;
-    InterfaceSpec video;
+    ConfigurationLayout layout;
+    InterfaceLayout video;
     video.number = 0;
     video.interfaceClass = 0x0E;
     video.extraBefore = {5, 0x24, 1, 0, 0};  // class-specific header between interface and endpoint
-    video.endpoints = {EndpointSpec{0x83, 3, 16, 8, {}, {}}};
-    InterfaceSpec stream0;
+    video.endpoints = {EndpointLayout{0x83, 3, 16, 8, {}, {}}};
+    InterfaceLayout stream0;
     stream0.number = 1;
-    InterfaceSpec stream1;
+    InterfaceLayout stream1;
     stream1.number = 1;
     stream1.alternate = 1;
-    stream1.endpoints = {EndpointSpec{0x81, 0x05, 0x1400, 1, {}, {}}, EndpointSpec{0x02, 2, 512, 0, {}, {}}};
-    spec.interfaces = {video, stream0, stream1};
+    stream1.endpoints = {EndpointLayout{0x81, 0x05, 0x1400, 1, {}, {}}, EndpointLayout{0x02, 2, 512, 0, {}, {}}};
+    layout.interfaces = {video, stream0, stream1};
     bool malformed = true;
-    auto config = build(buildConfiguration(spec), malformed);
+    auto config = build(buildConfiguration(layout), malformed);
     ASSERT_TRUE(config);
     EXPECT_FALSE(malformed);
     EXPECT_EQ(config->NumInterfaces(), 2);
@@ -87,12 +87,12 @@ TEST(ConfigurationTree, SettingsEndpointsAndAlternateCountsFollowDescriptorOrder
 }
 
 TEST(ConfigurationTree, CompanionsCountOnlyInTheSuperSpeedForm) {
-    ConfigurationSpec spec;
-    InterfaceSpec itf;
-    itf.endpoints = {EndpointSpec{0x81, 2, 1024, 0, SuperSpeedCompanionSpec{3, 0, 0}, {}},
-                     EndpointSpec{0x01, 2, 1024, 0, SuperSpeedCompanionSpec{0, 0, 0}, {}}};
-    spec.interfaces = {itf};
-    const Bytes set = buildConfiguration(spec);
+    ConfigurationLayout layout;
+    InterfaceLayout itf;
+    itf.endpoints = {EndpointLayout{0x81, 2, 1024, 0, SuperSpeedCompanionLayout{3, 0, 0}, {}},
+                     EndpointLayout{0x01, 2, 1024, 0, SuperSpeedCompanionLayout{0, 0, 0}, {}}};
+    layout.interfaces = {itf};
+    const Bytes set = buildConfiguration(layout);
     bool malformed = false;
     auto ss = build(set, malformed, CCyDescriptorForm::SuperSpeed);
     ASSERT_TRUE(ss && !malformed);
@@ -108,24 +108,24 @@ TEST(ConfigurationTree, CompanionsCountOnlyInTheSuperSpeedForm) {
 }
 
 TEST(ConfigurationTree, AtMostEightSettingsAndElevenOtherDescriptorsPerSetting) {
-    ConfigurationSpec spec;
+    ConfigurationLayout layout;
     for (uint8_t i = 0; i < 10; ++i) {
-        InterfaceSpec itf;
+        InterfaceLayout itf;
         itf.number = i;
-        spec.interfaces.push_back(itf);
+        layout.interfaces.push_back(itf);
     }
     bool malformed = false;
-    auto many = build(buildConfiguration(spec), malformed);
+    auto many = build(buildConfiguration(layout), malformed);
     ASSERT_TRUE(many);
     EXPECT_EQ(many->SettingCount(), 8);
     EXPECT_FALSE(malformed);
 
     // Twelve class-specific descriptors before the only endpoint: the walk
     // gives up after the eleventh and the endpoint is not found.
-    InterfaceSpec crowded;
+    InterfaceLayout crowded;
     for (int i = 0; i < 12; ++i) crowded.extraBefore.insert(crowded.extraBefore.end(), {3, 0x24, 0});
-    crowded.endpoints = {EndpointSpec{0x81, 2, 512, 0, {}, {}}};
-    ConfigurationSpec one;
+    crowded.endpoints = {EndpointLayout{0x81, 2, 512, 0, {}, {}}};
+    ConfigurationLayout one;
     one.interfaces = {crowded};
     auto config = build(buildConfiguration(one), malformed);
     ASSERT_TRUE(config);
@@ -143,11 +143,11 @@ TEST(ConfigurationTree, AtMostEightSettingsAndElevenOtherDescriptorsPerSetting) 
 }
 
 TEST(ConfigurationTree, MalformedSetsEndTheWalkAndAreReported) {
-    ConfigurationSpec spec;
-    InterfaceSpec itf;
-    itf.endpoints = {EndpointSpec{0x81, 2, 512, 0, {}, {}}, EndpointSpec{0x02, 2, 512, 0, {}, {}}};
-    spec.interfaces = {itf};
-    const Bytes good = buildConfiguration(spec);
+    ConfigurationLayout layout;
+    InterfaceLayout itf;
+    itf.endpoints = {EndpointLayout{0x81, 2, 512, 0, {}, {}}, EndpointLayout{0x02, 2, 512, 0, {}, {}}};
+    layout.interfaces = {itf};
+    const Bytes good = buildConfiguration(layout);
     bool malformed = false;
 
     Bytes zeroLength = good;
@@ -188,12 +188,12 @@ TEST(ConfigurationTree, MalformedSetsEndTheWalkAndAreReported) {
 }
 
 TEST(CapabilitySet, HoldsEachKnownCapabilityOnceAndStopsAtUnknownOrMalformedOnes) {
-    tyvo::sim::BosSpec spec;
-    spec.usb20ExtensionAttributes = 0x0000F41E;
-    spec.superSpeed = tyvo::sim::BosSpec::SuperSpeed{};
-    spec.containerId = std::array<uint8_t, 16>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    tyvo::sim::BosLayout layout;
+    layout.usb20ExtensionAttributes = 0x0000F41E;
+    layout.superSpeed = tyvo::sim::BosLayout::SuperSpeed{};
+    layout.containerId = std::array<uint8_t, 16>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     bool malformed = true;
-    auto caps = CCyCapabilitySet::Build(buildBos(spec), malformed);
+    auto caps = CCyCapabilitySet::Build(buildBos(layout), malformed);
     ASSERT_TRUE(caps);
     EXPECT_FALSE(malformed);
     EXPECT_EQ(caps->NumDeviceCaps(), 3);
@@ -205,7 +205,7 @@ TEST(CapabilitySet, HoldsEachKnownCapabilityOnceAndStopsAtUnknownOrMalformedOnes
     EXPECT_EQ(caps->ContainerId()->containerId[15], 16);
 
     // A platform capability (type 5) ends the walk: the container id after it is not taken.
-    tyvo::sim::BosSpec platformFirst;
+    tyvo::sim::BosLayout platformFirst;
     platformFirst.usb20ExtensionAttributes = 2;
     platformFirst.extraCapabilities = {Bytes{20, 0x10, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
                                        Bytes{20, 0x10, 4, 0, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9, 9}};
@@ -214,19 +214,19 @@ TEST(CapabilitySet, HoldsEachKnownCapabilityOnceAndStopsAtUnknownOrMalformedOnes
     EXPECT_TRUE(caps->Usb20Extension());
     EXPECT_FALSE(caps->ContainerId());
 
-    Bytes bad = buildBos(spec);
+    Bytes bad = buildBos(layout);
     bad[5] = 0;  // first capability with bLength 0
     caps = CCyCapabilitySet::Build(bad, malformed);
     EXPECT_TRUE(malformed);
     EXPECT_FALSE(caps->Usb20Extension());
 
-    Bytes overrun = buildBos(spec);
+    Bytes overrun = buildBos(layout);
     overrun[4] = 4;  // announces a fourth capability that is not there
     caps = CCyCapabilitySet::Build(overrun, malformed);
     EXPECT_TRUE(malformed);
     EXPECT_TRUE(caps->ContainerId());
 
-    Bytes shortSs = buildBos(spec);
+    Bytes shortSs = buildBos(layout);
     shortSs[5 + 7] = 6;  // SuperSpeed capability too short for its fields
     caps = CCyCapabilitySet::Build(shortSs, malformed);
     EXPECT_TRUE(malformed);

@@ -15,8 +15,8 @@ namespace tyvo::usbtest {
 namespace {
 
 using namespace std::chrono_literals;
-using sim::EndpointSpec;
-using sim::SuperSpeedCompanionSpec;
+using sim::EndpointLayout;
+using sim::SuperSpeedCompanionLayout;
 
 class DriverDeviceOnBus : public ::testing::Test {
 protected:
@@ -83,7 +83,7 @@ TEST_F(DriverDeviceOnBus, OpensTheNthPresentDeviceAndReadsItsIdentity) {
 }
 
 TEST_F(DriverDeviceOnBus, OpeningAnOpenDeviceReopensItWithTheSameDescriptors) {
-    plug(fx3Descriptors(0x0200, 64, {configurationWith({EndpointSpec{0x81, 2, 512, 0, {}, {}}})}));
+    plug(fx3Descriptors(0x0200, 64, {configurationWith({EndpointLayout{0x81, 2, 512, 0, {}, {}}})}));
     CCyFX3DriverDevice device;
     ASSERT_TRUE(device.IsOpen());
     const std::vector<uint8_t> first(device.ConfigurationDescriptorSet(0).begin(), device.ConfigurationDescriptorSet(0).end());
@@ -137,9 +137,9 @@ TEST_F(DriverDeviceOnBus, LanguagePrefersEnglishUsAndIsZeroForAnEmptyList) {
 
 TEST_F(DriverDeviceOnBus, ThreeConfigurationsYieldTheFirstTwo) {
     auto d = fx3Descriptors(0x0200, 64,
-                            {configurationWith({EndpointSpec{0x81, 2, 512, 0, {}, {}}}, 1),
-                             configurationWith({EndpointSpec{0x82, 3, 64, 4, {}, {}}}, 2),
-                             configurationWith({EndpointSpec{0x83, 1, 1024, 1, {}, {}}}, 3)});
+                            {configurationWith({EndpointLayout{0x81, 2, 512, 0, {}, {}}}, 1),
+                             configurationWith({EndpointLayout{0x82, 3, 64, 4, {}, {}}}, 2),
+                             configurationWith({EndpointLayout{0x83, 1, 1024, 1, {}, {}}}, 3)});
     plug(d);
     CCyFX3DriverDevice device;
     ASSERT_TRUE(device.IsOpen());
@@ -154,12 +154,12 @@ TEST_F(DriverDeviceOnBus, ThreeConfigurationsYieldTheFirstTwo) {
 }
 
 TEST_F(DriverDeviceOnBus, SuperSpeedDeviceGetsCompanionsBosCapabilitiesAndIsochronousEndpoints) {
-    sim::BosSpec bos;
+    sim::BosLayout bos;
     bos.usb20ExtensionAttributes = 0x1E;
-    bos.superSpeed = sim::BosSpec::SuperSpeed{};
-    auto config = configurationWith({EndpointSpec{0x81, 2, 1024, 0, SuperSpeedCompanionSpec{15, 0, 0}, {}},
-                                      EndpointSpec{0x02, 2, 1024, 0, SuperSpeedCompanionSpec{0, 0, 0}, {}},
-                                      EndpointSpec{0x83, 0x05, 1024, 1, SuperSpeedCompanionSpec{1, 1, 4096}, {}}});
+    bos.superSpeed = sim::BosLayout::SuperSpeed{};
+    auto config = configurationWith({EndpointLayout{0x81, 2, 1024, 0, SuperSpeedCompanionLayout{15, 0, 0}, {}},
+                                      EndpointLayout{0x02, 2, 1024, 0, SuperSpeedCompanionLayout{0, 0, 0}, {}},
+                                      EndpointLayout{0x83, 0x05, 1024, 1, SuperSpeedCompanionLayout{1, 1, 4096}, {}}});
     plug(fx3Descriptors(0x0300, 9, {config}, sim::buildBos(bos)));
     CCyFX3DriverDevice device;
     ASSERT_TRUE(device.IsOpen());
@@ -179,7 +179,7 @@ TEST_F(DriverDeviceOnBus, SuperSpeedDeviceGetsCompanionsBosCapabilitiesAndIsochr
 }
 
 TEST_F(DriverDeviceOnBus, MalformedTablesAreReportedAndTheDeviceIsNotOpened) {
-    Bytes config = configurationWith({EndpointSpec{0x81, 2, 512, 0, {}, {}}});
+    Bytes config = configurationWith({EndpointLayout{0x81, 2, 512, 0, {}, {}}});
     config[9 + 9] = 0;  // endpoint with bLength 0
     auto d = fx3Descriptors(0x0200, 64, {config});
     // sysfs holds what the kernel could parse; the broken set is only on the wire.
@@ -194,9 +194,9 @@ TEST_F(DriverDeviceOnBus, MalformedTablesAreReportedAndTheDeviceIsNotOpened) {
     EXPECT_FALSE(device.IsOpen());
     EXPECT_EQ(reported, "Wrong Device Configuration\nPlease correct firmware descriptor table\n");
 
-    sim::BosSpec bosSpec;
-    bosSpec.usb20ExtensionAttributes = 2;
-    Bytes bos = sim::buildBos(bosSpec);
+    sim::BosLayout bosLayout;
+    bosLayout.usb20ExtensionAttributes = 2;
+    Bytes bos = sim::buildBos(bosLayout);
     bos[4] = 2;  // announces a capability that is not there
     bus.unplug("1-1");
     plug(fx3Descriptors(0x0300, 9, {configurationWith({})}, bos), "1-2");
@@ -207,7 +207,7 @@ TEST_F(DriverDeviceOnBus, MalformedTablesAreReportedAndTheDeviceIsNotOpened) {
 }
 
 TEST_F(DriverDeviceOnBus, WithoutAnAlternateSettingFromTheDriverNoSettingGetsEndpointZero) {
-    auto d = fx3Descriptors(0x0200, 64, {configurationWith({EndpointSpec{0x81, 2, 512, 0, {}, {}}})});
+    auto d = fx3Descriptors(0x0200, 64, {configurationWith({EndpointLayout{0x81, 2, 512, 0, {}, {}}})});
     d.activeConfiguration = 0;  // the kernel left it unconfigured
     auto model = plug(d);
     CCyFX3DriverDevice device;
@@ -224,14 +224,14 @@ TEST_F(DriverDeviceOnBus, WithoutAnAlternateSettingFromTheDriverNoSettingGetsEnd
 }
 
 TEST_F(DriverDeviceOnBus, AlternateSettingsAreFoundByValueAndRefillTheShortcuts) {
-    sim::ConfigurationSpec spec;
-    sim::InterfaceSpec idle;
-    sim::InterfaceSpec streaming;
+    sim::ConfigurationLayout layout;
+    sim::InterfaceLayout idle;
+    sim::InterfaceLayout streaming;
     streaming.alternate = 1;
-    streaming.endpoints = {EndpointSpec{0x81, 3, 64, 1, {}, {}}, EndpointSpec{0x01, 3, 64, 1, {}, {}},
-                           EndpointSpec{0x82, 3, 64, 1, {}, {}}};
-    spec.interfaces = {idle, streaming};
-    plug(fx3Descriptors(0x0200, 64, {sim::buildConfiguration(spec)}));
+    streaming.endpoints = {EndpointLayout{0x81, 3, 64, 1, {}, {}}, EndpointLayout{0x01, 3, 64, 1, {}, {}},
+                           EndpointLayout{0x82, 3, 64, 1, {}, {}}};
+    layout.interfaces = {idle, streaming};
+    plug(fx3Descriptors(0x0200, 64, {sim::buildConfiguration(layout)}));
     CCyFX3DriverDevice device;
     ASSERT_TRUE(device.IsOpen());
     EXPECT_EQ(device.AltIntfcCount(), 2);

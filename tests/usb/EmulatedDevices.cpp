@@ -54,16 +54,16 @@ sim::DeviceDescriptors fx3Descriptors(uint16_t bcdUSB, uint8_t maxPacket0, std::
                                       std::optional<Bytes> bos) {
     sim::DeviceDescriptors d;
     d.speed = bcdUSB >= 0x0300 ? sim::UsbSpeed::Super : sim::UsbSpeed::High;
-    sim::DeviceSpec spec;
-    spec.bcdUSB = bcdUSB;
-    spec.maxPacketSize0 = maxPacket0;
-    spec.vendorId = UsbDriverPort::kVendorId;
-    spec.productId = UsbDriverPort::kBootLoaderProductId;
-    spec.iManufacturer = 1;
-    spec.iProduct = 2;
-    spec.iSerialNumber = 3;
-    spec.numConfigurations = static_cast<uint8_t>(configurations.size());
-    d.device = sim::buildDeviceDescriptor(spec);
+    sim::DeviceLayout layout;
+    layout.bcdUSB = bcdUSB;
+    layout.maxPacketSize0 = maxPacket0;
+    layout.vendorId = UsbDriverPort::kVendorId;
+    layout.productId = UsbDriverPort::kBootLoaderProductId;
+    layout.iManufacturer = 1;
+    layout.iProduct = 2;
+    layout.iSerialNumber = 3;
+    layout.numConfigurations = static_cast<uint8_t>(configurations.size());
+    d.device = sim::buildDeviceDescriptor(layout);
     d.configurations = std::move(configurations);
     d.bos = std::move(bos);
     d.strings[1] = u"Cypress";
@@ -72,10 +72,10 @@ sim::DeviceDescriptors fx3Descriptors(uint16_t bcdUSB, uint8_t maxPacket0, std::
     return d;
 }
 
-Bytes configurationWith(std::vector<sim::EndpointSpec> endpoints, uint8_t value) {
-    sim::ConfigurationSpec config;
+Bytes configurationWith(std::vector<sim::EndpointLayout> endpoints, uint8_t value) {
+    sim::ConfigurationLayout config;
     config.value = value;
-    sim::InterfaceSpec itf;
+    sim::InterfaceLayout itf;
     itf.endpoints = std::move(endpoints);
     config.interfaces.push_back(itf);
     return sim::buildConfiguration(config);

@@ -45,6 +45,6 @@ sim::DeviceDescriptors fx3Descriptors(uint16_t bcdUSB, uint8_t maxPacket0, std::
                                       std::optional<Bytes> bos = std::nullopt);
 
 // A configuration with one vendor interface and the given endpoints.
-Bytes configurationWith(std::vector<sim::EndpointSpec> endpoints, uint8_t value = 1);
+Bytes configurationWith(std::vector<sim::EndpointLayout> endpoints, uint8_t value = 1);
 
 }  // namespace tyvo::usbtest

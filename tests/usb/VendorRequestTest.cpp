@@ -161,8 +161,8 @@ TEST(EndpointTransfersOnBus, BulkInterruptAndIsochronousDataReachTheDevice) {
     sim::EmulatedUsbBus bus;
     auto device = std::make_shared<VendorDevice>(fx3Descriptors(
         0x0200, 64,
-        {configurationWith({sim::EndpointSpec{0x81, 2, 512, 0, {}, {}}, sim::EndpointSpec{0x02, 2, 512, 0, {}, {}},
-                            sim::EndpointSpec{0x03, 3, 64, 1, {}, {}}, sim::EndpointSpec{0x04, 1, 256, 1, {}, {}}})}));
+        {configurationWith({sim::EndpointLayout{0x81, 2, 512, 0, {}, {}}, sim::EndpointLayout{0x02, 2, 512, 0, {}, {}},
+                            sim::EndpointLayout{0x03, 3, 64, 1, {}, {}}, sim::EndpointLayout{0x04, 1, 256, 1, {}, {}}})}));
     bus.plug(device);
     CCyFX3DriverDevice fx3;
     ASSERT_TRUE(fx3.IsOpen());

@@ -7,12 +7,12 @@
 #include <memory>
 #include <string>
 
-#include "camera/TyvoCameraFactory.h"
-#include "camera/UVCInterfaceV4L2.h"
+#include "camera/capture/TyvoCameraFactory.h"
+#include "camera/capture/UVCInterfaceV4L2.h"
 #include "context/Autowired.h"
 #include "context/CoreContext.h"
 #include "sim/EmulatedUsbBus.h"
-#include "sim/UvcControllerModel.h"
+#include "sim/controller/UvcControllerModel.h"
 #include "tests/camera/capture/CaptureWatcher.h"
 
 // An emulated controller on an emulated bus, and a capture object for it in

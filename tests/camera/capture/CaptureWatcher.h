@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "camera/HardwareStateListener.h"
-#include "camera/RawFrameListener.h"
+#include "camera/capture/HardwareStateListener.h"
+#include "camera/capture/RawFrameListener.h"
 #include "context/ExceptionFilter.h"
-#include "devices/DeviceExceptions.h"
+#include "devices/core/DeviceExceptions.h"
 
 // What a capture object reports in its context: raw frames, camera openings
 // and the exception that ends its thread (handled here, so nothing is

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
-#include "camera/DeviceClass.h"
-#include "camera/HardwareAbstraction.h"
-#include "camera/MemoryWindow.h"
-#include "camera/UVCInterfaceV4L2.h"
+#include "camera/capture/DeviceClass.h"
+#include "camera/capture/HardwareAbstraction.h"
+#include "camera/capture/MemoryWindow.h"
+#include "camera/capture/UVCInterfaceV4L2.h"
 #include "context/Autowired.h"
 
 // A device object cut down to what the control channel and the firmware

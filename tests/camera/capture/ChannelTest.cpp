@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "camera/UVCInterface.h"
+#include "camera/capture/UVCInterface.h"
 #include "context/Autowired.h"
 #include "context/CoreContext.h"
 

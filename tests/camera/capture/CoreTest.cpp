@@ -7,9 +7,9 @@
 #include <memory>
 #include <vector>
 
-#include "camera/DeviceClass.h"
-#include "camera/ExposureConversion.h"
-#include "camera/HardwareAbstraction.h"
+#include "camera/capture/DeviceClass.h"
+#include "camera/capture/ExposureConversion.h"
+#include "camera/capture/HardwareAbstraction.h"
 #include "context/CoreContext.h"
 
 namespace {

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "camera/ControlNumbers.h"
-#include "camera/MemoryWindow.h"
-#include "camera/UVCInterface.h"
+#include "camera/capture/ControlNumbers.h"
+#include "camera/capture/MemoryWindow.h"
+#include "camera/capture/UVCInterface.h"
 #include "context/CoreContext.h"
-#include "devices/DeviceExceptions.h"
+#include "devices/core/DeviceExceptions.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <future>
 
-#include "camera/HardwareStateListener.h"
+#include "camera/capture/HardwareStateListener.h"
 
 // Keeps the capture thread in the camera-opened event until opened: the
 // camera is open and does not stream yet, as while a device sets itself up.

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "camera/MemoryWindow.h"
-#include "devices/DeviceExceptions.h"
+#include "camera/capture/MemoryWindow.h"
+#include "devices/core/DeviceExceptions.h"
 #include "tests/camera/capture/CaptureFixture.h"
 #include "tests/camera/capture/OpeningGate.h"
 

@@ -12,9 +12,9 @@
 #include <sstream>
 #include <string>
 
-#include "camera/CyUVCDevice.h"
-#include "camera/OV580UVCDevice.h"
-#include "camera/TyvoCameraFactory.h"
+#include "camera/controllers/CyUVCDevice.h"
+#include "camera/controllers/OV580UVCDevice.h"
+#include "camera/capture/TyvoCameraFactory.h"
 #include "config/Config.h"
 #include "context/Autowired.h"
 #include "context/CoreContext.h"
@@ -22,7 +22,7 @@
 #include "devices/DeviceModelManifest.h"
 #include "logging/EventLogServer.h"
 #include "sim/EmulatedUsbBus.h"
-#include "sim/UvcControllerModel.h"
+#include "sim/controller/UvcControllerModel.h"
 #include "tests/camera/controllers/ControllerWatch.h"
 
 namespace controllertest {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "camera/DIFrameListener.h"
+#include "camera/frames/DIFrameListener.h"
 #include "context/Bolt.h"
 #include "context/CoreContext.h"
 #include "logging/LogRecord.h"

@@ -14,9 +14,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "camera/LegacyLoader.h"
+#include "camera/calibration/LegacyLoader.h"
 #include "source/DataStructures/Tyvo.pb.h"
 #include "tests/camera/controllers/ControllerFixture.h"
+#include "tests/support/TempFolder.h"
 #include "tools/ChunkWriter.h"
 
 namespace controllertest {
@@ -315,12 +316,6 @@ TEST_F(CypressDevice, CameraModeChoosesTheDivisors) {
 class LegacyCalibrationFile {
 public:
     explicit LegacyCalibrationFile(const std::string& serial) {
-        char pattern[] = "/tmp/tyvo-legacy-XXXXXX";
-        m_home = ::mkdtemp(pattern);
-        const char* saved = std::getenv("APPDATA");
-        m_saved = saved ? std::optional<std::string>(saved) : std::nullopt;
-        ::setenv("APPDATA", m_home.c_str(), 1);
-
         namespace msg = Tyvo::Message;
         const auto lenses = tyvo::sim::sampleControllerCalibration().cameras;
         msg::LegacyCalibrationHeader header;
@@ -344,11 +339,6 @@ public:
         std::ofstream(LegacyLoader::pathForSerial(serial), std::ios::binary)
             << "HEAD" << std::string(chunk.begin(), chunk.end());
     }
-    ~LegacyCalibrationFile() {
-        m_saved ? ::setenv("APPDATA", m_saved->c_str(), 1) : ::unsetenv("APPDATA");
-        std::filesystem::remove_all(m_home);
-    }
-
 private:
     static void putFloats(Tyvo::Message::FloatImage* image, std::initializer_list<float> values) {
         std::string data;
@@ -359,8 +349,9 @@ private:
         image->set_data(data);
     }
 
-    std::string m_home;
-    std::optional<std::string> m_saved;
+    // Built before the body writes the file: the folder, then APPDATA on it.
+    TempFolder m_home{"tyvo-legacy"};
+    ScopedEnvironment m_appData{"APPDATA", m_home.string()};
 };
 
 TEST_F(CypressDevice, EarlyKitsFallBackToTheirCalibrationFileAndKeepItInTheController) {

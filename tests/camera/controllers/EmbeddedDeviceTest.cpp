@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "sim/ControllerMemory.h"
+#include "sim/controller/ControllerMemory.h"
 #include "tests/camera/controllers/ControllerFixture.h"
 
 namespace controllertest {

@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "camera/ControllerIdentity.h"
-#include "camera/HardwareAbstraction.h"
-#include "camera/Sha1.h"
-#include "sim/ControllerMemory.h"
+#include "camera/controllers/ControllerIdentity.h"
+#include "camera/capture/HardwareAbstraction.h"
+#include "camera/controllers/Sha1.h"
+#include "sim/controller/ControllerMemory.h"
 
 namespace {
 

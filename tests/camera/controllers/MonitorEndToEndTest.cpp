@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "camera/StatusNotifier.h"
+#include "camera/controllers/StatusNotifier.h"
 #include "firmware/FirmwareLocation.h"
 #include "tests/camera/controllers/ControllerFixture.h"
+#include "tests/support/TempFolder.h"
 #include "tools/ChunkWriter.h"
 #include "tools/SyntheticImages.h"
 
@@ -37,8 +38,6 @@ std::size_t countOf(const std::string& text, const std::string& needle) {
 class FirmwareFolder {
 public:
     FirmwareFolder() {
-        char pattern[] = "/tmp/tyvo-controllers-XXXXXX";
-        m_folder = ::mkdtemp(pattern);
         for (const char* name : {"app1.dat", "app2.dat"}) {
             ControllerImageOptions options;
             options.size = 4096;
@@ -46,17 +45,14 @@ public:
             options.seed = name[3] == '2' ? 2 : 1;
             const FirmwareImage image = MakeControllerImage(options);
             std::string error;
-            if (!WriteChunkFile(image, m_folder + "/" + name, error)) ADD_FAILURE() << error;
+            if (!WriteChunkFile(image, m_folder.file(name), error)) ADD_FAILURE() << error;
         }
-        SetFirmwareFolder(m_folder);
+        SetFirmwareFolder(m_folder.string());
     }
-    ~FirmwareFolder() {
-        SetFirmwareFolder({});
-        std::filesystem::remove_all(m_folder);
-    }
+    ~FirmwareFolder() { SetFirmwareFolder({}); }
 
 private:
-    std::string m_folder;
+    TempFolder m_folder{"tyvo-controllers"};
 };
 
 TEST_F(ControllerEndToEnd, OldFirmwareIsUpdatedAndTheControllerTakenAgain) {

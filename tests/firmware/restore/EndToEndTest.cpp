@@ -80,7 +80,7 @@ std::size_t RamBlocks(const std::string& imagePath) {
 }
 
 struct FaultCase {
-    std::string spec;
+    std::string layout;
     Outcome outcome;
 };
 
@@ -101,8 +101,8 @@ TEST(EndToEnd, AFaultAtOneTransferGivesTheStagesOutcomeAndAReplugRestores) {
         {"2:unplug:40@C2", Outcome::Stage2Error1},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.spec);
-        const HostRun run = RunHost({"--scenario", "fault", "--fault", c.spec}, 150s);
+        SCOPED_TRACE(c.layout);
+        const HostRun run = RunHost({"--scenario", "fault", "--fault", c.layout}, 150s);
         ASSERT_TRUE(run.status.has_value()) << "the host must end on its own";
         EXPECT_EQ(run.status, 0) << run.err;
         const std::string expected = c.outcome == Outcome::Restored

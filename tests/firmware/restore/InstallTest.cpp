@@ -54,7 +54,7 @@ TEST(Install, TheUdevRuleGrantsEveryDeviceOfTheManifestAndNothingElse) {
 }
 
 TEST(Install, PutsTheToolItsFirmwareAndTheRuleInTheirPlaces) {
-    TemporaryFolder prefix;
+    TempFolder prefix;
     testsupport::ChildProcess install(
         {TYVO_CMAKE_COMMAND, "--install", TYVO_BINARY_DIR, "--prefix", prefix.path().string()}, true);
     ASSERT_EQ(install.Wait(120s), 0) << install.Stderr();

@@ -1,7 +1,7 @@
 #include "tests/firmware/restore/RestoreTestSupport.h"
 
-#include "firmware/CyBootLoaderDevice.h"
-#include "firmware/CyBootProgrammerDevice.h"
+#include "firmware/restore/CyBootLoaderDevice.h"
+#include "firmware/restore/CyBootProgrammerDevice.h"
 #include "firmware/FirmwareLocation.h"
 #include "sim/host/ExpectedFlash.h"
 #include "tools/ChunkWriter.h"

@@ -5,7 +5,7 @@
 // host's own code, not the tool's).
 
 #include "firmware/FirmwareImage.h"
-#include "firmware/RestoreStages.h"
+#include "firmware/restore/RestoreStages.h"
 #include "sim/EmulatedUsbBus.h"
 #include "sim/Fx3Chip.h"
 #include "tests/firmware/FirmwareTestSupport.h"
@@ -54,7 +54,7 @@ public:
     void writeAll();
 
 private:
-    TemporaryFolder m_folder;
+    TempFolder m_folder;
     FirmwareImage m_bootProgrammer;
     FirmwareImage m_controller;
     FirmwareImage m_newerController;

@@ -3,9 +3,9 @@
 // next plug-in restores, and the flash ends up holding exactly the
 // personalised image.
 
-#include "devices/DeviceExceptions.h"
-#include "firmware/CyBootLoaderDevice.h"
-#include "firmware/CyBootProgrammerDevice.h"
+#include "devices/core/DeviceExceptions.h"
+#include "firmware/restore/CyBootLoaderDevice.h"
+#include "firmware/restore/CyBootProgrammerDevice.h"
 #include "tests/firmware/restore/RestoreTestSupport.h"
 #include "tools/SyntheticImages.h"
 

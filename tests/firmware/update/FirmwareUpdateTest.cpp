@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "devices/DeviceExceptions.h"
+#include "devices/core/DeviceExceptions.h"
 #include "firmware/FX3BootImage.h"
 #include "firmware/FirmwareLocation.h"
-#include "firmware/FirmwareUpdate.h"
+#include "firmware/update/FirmwareUpdate.h"
 #include "logging/LogHandle.h"
 #include "tests/firmware/FirmwareTestSupport.h"
 #include "tests/firmware/update/UpdateTestSupport.h"
@@ -105,7 +105,7 @@ protected:
 
     std::vector<std::string> ProgressLines() const { return lines->startingWith("[Info] Progress: "); }
 
-    TemporaryFolder folder;
+    TempFolder folder;
     std::ostringstream console;
     std::shared_ptr<CoreContext> context = CoreContext::Current()->NewChild();
     std::shared_ptr<LogLines> lines;
@@ -186,7 +186,7 @@ TEST_F(FirmwareUpdateTest, AControllerThatNeverGetsReadyFailsTheUpdateWithinItsB
 }
 
 TEST_F(FirmwareUpdateTest, MissingFirmwareFilesStopTheUpdateBeforeTheControllerIsTouched) {
-    TemporaryFolder empty;
+    TempFolder empty;
     SetFirmwareFolder(empty.path().string());
     ConsoleCapture console;
     FirmwareUpdate update(*target, kQuick);

@@ -9,7 +9,7 @@
 
 #include "firmware/FX3BootImage.h"
 #include "firmware/FirmwareLocation.h"
-#include "firmware/FirmwareUpdate.h"
+#include "firmware/update/FirmwareUpdate.h"
 #include "tests/camera/capture/CaptureFixture.h"
 #include "tests/camera/capture/ChannelDevice.h"
 #include "tests/firmware/FirmwareTestSupport.h"
@@ -115,7 +115,7 @@ protected:
         return image;
     }
 
-    TemporaryFolder folder;
+    TempFolder folder;
     std::ostringstream console;
     std::shared_ptr<LogLines> lines;
     std::shared_ptr<ChannelDevice> device;

@@ -8,15 +8,15 @@
 namespace tyvo::sim::host {
 namespace {
 
-TEST(FaultSpec, ParsesStageKindIndexAndAnOptionalRequest) {
-    const auto plain = ParseFaultSpec("2:timeout:7");
+TEST(ScenarioFault, ParsesStageKindIndexAndAnOptionalRequest) {
+    const auto plain = ParseScenarioFault("2:timeout:7");
     ASSERT_TRUE(plain.has_value());
     EXPECT_EQ(plain->stage, 2);
     EXPECT_EQ(plain->kind, FaultKind::Timeout);
     EXPECT_EQ(plain->nth, 7u);
     EXPECT_FALSE(plain->request.has_value());
 
-    const auto filtered = ParseFaultSpec("1:unplug:12@a0");
+    const auto filtered = ParseScenarioFault("1:unplug:12@a0");
     ASSERT_TRUE(filtered.has_value());
     EXPECT_EQ(filtered->kind, FaultKind::Unplug);
     EXPECT_EQ(filtered->request, uint8_t{0xA0});
@@ -25,13 +25,13 @@ TEST(FaultSpec, ParsesStageKindIndexAndAnOptionalRequest) {
                                                        {"stall", FaultKind::Stall},
                                                        {"corrupt", FaultKind::CorruptRead},
                                                        {"garbage", FaultKind::Garbage}};
-    for (const auto& [name, kind] : kinds) EXPECT_EQ(ParseFaultSpec(std::string("1:") + name + ":1")->kind, kind);
+    for (const auto& [name, kind] : kinds) EXPECT_EQ(ParseScenarioFault(std::string("1:") + name + ":1")->kind, kind);
 }
 
-TEST(FaultSpec, RefusesAnythingElse) {
+TEST(ScenarioFault, RefusesAnythingElse) {
     for (const char* bad : {"", "1", "1:error", "3:error:1", "0:error:1", "1:bogus:1", "1:error:0", "1:error:",
                             "1:error:x", "1:error:5@", "1:error:5@123", "1:error:5@zz", "1:error:-1"}) {
-        EXPECT_FALSE(ParseFaultSpec(bad).has_value()) << bad;
+        EXPECT_FALSE(ParseScenarioFault(bad).has_value()) << bad;
     }
 }
 
