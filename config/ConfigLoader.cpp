@@ -23,10 +23,15 @@ ConfigLoader::ConfigLoader() : ContextMember("ConfigLoader") {
         try {
             Config::loadSection(m_path, "configuration");
             m_loaded = true;
-        } catch (const std::exception& e) {
+        } catch (const Config::FileError& e) {
             // The defaults stay in force. A file the user named on the command
-            // line deserves a word when it cannot be used; the default file
-            // is optional and stays quiet.
+            // line deserves a word when it cannot be used, and where in it
+            // the trouble is; the default file is optional and stays quiet.
+            if (explicitFile) {
+                std::cerr << e.what() << std::endl;
+                if (!e.detail().empty()) std::cerr << "    " << e.detail() << std::endl;
+            }
+        } catch (const std::exception& e) {
             if (explicitFile) std::cerr << e.what() << std::endl;
         }
     } catch (const std::exception&) {

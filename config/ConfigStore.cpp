@@ -2,6 +2,7 @@
 
 #include <array>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "config/AtomicFile.h"
@@ -213,14 +214,22 @@ void Store::loadSection(const std::string& path, const std::string& section) {
     std::ifstream in(path, std::ios::binary);
     // Registered even when missing: the first save then creates the file.
     registerFile(path, section);
-    if (!in) throw std::runtime_error("Configuration file " + path + " not found");
-    Value document;
-    in >> document;
+    if (!in) throw FileError("Configuration file " + path + " not found");
+    // Read whole, so that a parse failure can say on which line it is.
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     in.close();
-    if (!document.isObject()) throw std::runtime_error("Error parsing config file: " + path);
+    Value document;
+    try {
+        document = Json::parse(text);
+    } catch (const Json::ParseError& error) {
+        throw FileError("Error parsing config file: " + path, error.where());
+    }
+    if (!document.isObject()) {
+        throw FileError("Error parsing config file: " + path, "the document is not a JSON object");
+    }
     Value members = document.member(section);
     if (!members.isObject()) {
-        throw std::runtime_error("Section '" + section + "' not found: " + path);
+        throw FileError("Section '" + section + "' not found: " + path);
     }
     for (const auto& [key, value] : *members.as<Value::Object>()) {
         Lock lock(m_storeLock);
@@ -232,7 +241,7 @@ void Store::loadSection(const std::string& path, const std::string& section) {
         }
         set(key, value, true);
     }
-    if (!applyImageMode()) throw std::runtime_error("Error loading image config");
+    if (!applyImageMode()) throw FileError("Error loading image config");
 }
 
 bool Store::save(const std::string& section) {

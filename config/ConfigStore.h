@@ -5,11 +5,25 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 
 #include "config/Value.h"
 
 namespace Config {
+
+// A configuration file that cannot be used. what() is the fixed text the
+// user is shown; detail() says where in the file and why, when that is known
+// ("line 3, column 7: expected ':' after a member name").
+class FileError : public std::runtime_error {
+public:
+    explicit FileError(const std::string& text, std::string detail = {})
+        : std::runtime_error(text), m_detail(std::move(detail)) {}
+    const std::string& detail() const { return m_detail; }
+
+private:
+    std::string m_detail;
+};
 
 // One static entry: its value and whether it may be changed (level 0 may
 // not; 1 and 2 both may).
@@ -125,9 +139,10 @@ public:
     std::string sectionFile(const std::string& section) const;
 
     // Applies one section of a JSON file as persisted settings. Throws
-    // std::runtime_error: "Configuration file <path> not found", "Error
-    // parsing config file: <path>", "Section '<section>' not found: <path>",
-    // "Error loading image config". The path is registered in any case.
+    // FileError: "Configuration file <path> not found", "Error parsing
+    // config file: <path>" (with the parser's finding as its detail),
+    // "Section '<section>' not found: <path>", "Error loading image config".
+    // The path is registered in any case.
     // Members for unknown keys, keys that may not be set, or with a value of
     // another kind than the entry's (a text for a number, say) are skipped.
     void loadSection(const std::string& path, const std::string& section);

@@ -106,7 +106,11 @@ public:
         }
         return static_cast<unsigned char>(std::char_traits<char>::to_char_type(c));
     }
-    void advance() { m_buffer->sbumpc(); }
+    void advance() {
+        m_buffer->sbumpc();
+        ++m_consumed;
+    }
+    std::size_t consumed() const { return m_consumed; }
     bool hitEnd() const { return m_hitEnd; }
 
     void beginCapture() { m_capture.clear(); }
@@ -130,10 +134,10 @@ public:
 private:
     std::streambuf* m_buffer;
     std::string m_capture;
+    std::size_t m_consumed = 0;
     bool m_hitEnd = false;
 };
 
-[[noreturn]] void fail() { throw ParseError(); }
 
 bool isDigit(int c) { return c >= '0' && c <= '9'; }
 
@@ -160,7 +164,9 @@ void appendUtf8(std::string& out, uint32_t cp) {
         out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
         out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
     } else {
-        fail();
+        // Unreachable from the reader: four hex digits and a surrogate pair
+        // stay below U+110000.
+        throw ParseError(ParseError::kUnknown, "a code point up to U+10FFFF");
     }
 }
 
@@ -226,15 +232,19 @@ public:
             case 't': expectLiteral("true"); return Value(true);
             case 'f': expectLiteral("false"); return Value(false);
             case 'n': expectLiteral("null"); return Value();
-            default: return readNumber();
+            default:
+                if (m_in.peek() != '-' && !isDigit(m_in.peek())) fail("a value");
+                return readNumber();
         }
     }
 
 private:
+    [[noreturn]] void fail(const char* expected) { throw ParseError(m_in.consumed(), expected); }
+
     // The next character, which must exist.
     int require() {
         int c = m_in.peek();
-        if (c == kEnd) fail();
+        if (c == kEnd) fail("more text (the document ends early)");
         return c;
     }
 
@@ -242,7 +252,7 @@ private:
 
     void expectLiteral(std::string_view literal) {
         for (char expected : literal) {
-            if (require() != static_cast<unsigned char>(expected)) fail();
+            if (require() != static_cast<unsigned char>(expected)) fail("true, false or null");
             m_in.advance();
         }
     }
@@ -251,7 +261,7 @@ private:
         uint32_t v = 0;
         for (int i = 0; i < 4; ++i) {
             int digit = hexValue(require());
-            if (digit < 0) fail();
+            if (digit < 0) fail("four hexadecimal digits after \\u");
             m_in.advance();
             v = (v << 4) | static_cast<uint32_t>(digit);
         }
@@ -279,19 +289,19 @@ private:
                     uint32_t cp = readHex4();
                     if (cp >= 0xD800 && cp <= 0xDBFF) {
                         // A high surrogate needs its low half at once.
-                        if (require() != '\\') fail();
+                        if (require() != '\\') fail("the low half of a surrogate pair");
                         m_in.advance();
-                        if (require() != 'u') fail();
+                        if (require() != 'u') fail("the low half of a surrogate pair");
                         m_in.advance();
                         uint32_t low = readHex4();
-                        if (low < 0xDC00 || low > 0xDFFF) fail();
+                        if (low < 0xDC00 || low > 0xDFFF) fail("the low half of a surrogate pair");
                         cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
                     }
                     // A lone low surrogate is passed through as it is.
                     appendUtf8(out, cp);
                     break;
                 }
-                default: fail();
+                default: fail("an escape: \\\" \\\\ \\/ \\b \\f \\n \\r \\t or \\u");
             }
         }
     }
@@ -299,14 +309,14 @@ private:
     // Elements and members collect on stacks shared by every level, so each
     // container is allocated once at its final size.
     Value readArray(int depth) {
-        if (depth > kMaxDepth) fail();
+        if (depth > kMaxDepth) fail("less nesting (at most 256 levels)");
         m_in.advance();  // '['
         const std::size_t base = m_elementStack.size();
         for (;;) {
             skipSpace();
             int c = require();
             if (c == ',') {
-                if (m_elementStack.size() == base) fail();
+                if (m_elementStack.size() == base) fail("a value before ','");
                 m_in.advance();
             } else if (c == ']') {
                 m_in.advance();
@@ -322,14 +332,14 @@ private:
     }
 
     Value readObject(int depth) {
-        if (depth > kMaxDepth) fail();
+        if (depth > kMaxDepth) fail("less nesting (at most 256 levels)");
         m_in.advance();  // '{'
         const std::size_t base = m_memberStack.size();
         for (;;) {
             skipSpace();
             int c = require();
             if (c == ',') {
-                if (m_memberStack.size() == base) fail();
+                if (m_memberStack.size() == base) fail("a member before ','");
                 m_in.advance();
             } else if (c == '}') {
                 m_in.advance();
@@ -339,11 +349,11 @@ private:
                 m_memberStack.erase(first, m_memberStack.end());
                 return Value(ValueObject::fromUnordered(std::move(members)));
             } else {
-                if (c != '"') fail();
+                if (c != '"') fail("a member name in quotes");
                 std::string key;
                 readString(key);
                 skipSpace();
-                if (require() != ':') fail();
+                if (require() != ':') fail("':' after a member name");
                 m_in.advance();
                 Value member = readValue(depth);
                 m_memberStack.emplace_back(std::move(key), std::move(member));
@@ -356,7 +366,7 @@ private:
     }
 
     void requireDigit() {
-        if (!isDigit(require())) fail();
+        if (!isDigit(require())) fail("a digit");
         m_in.captureAdvance();
     }
 
@@ -395,21 +405,21 @@ private:
             double d = 0.0;
             auto [ptr, ec] = std::from_chars(first, last, d, std::chars_format::general);
             if (ec == std::errc::result_out_of_range) return Value(convertOutOfRange(text));
-            if (ec != std::errc() || ptr != last) fail();
+            if (ec != std::errc() || ptr != last) fail("a number");
             return Value(d);
         }
         if (!negative) {
             uint64_t u = 0;
             auto [ptr, ec] = std::from_chars(first, last, u);
             // Integers beyond 64 bits have no kind to hold them.
-            if (ec != std::errc() || ptr != last) fail();
+            if (ec != std::errc() || ptr != last) fail("an integer that fits in 64 bits");
             if (u < 0x80000000ull) return Value(static_cast<int32_t>(u));
             if (u < 0x100000000ull) return Value(static_cast<uint32_t>(u));
             return Value(u);
         }
         int64_t s = 0;
         auto [ptr, ec] = std::from_chars(first, last, s);
-        if (ec != std::errc() || ptr != last) fail();
+        if (ec != std::errc() || ptr != last) fail("an integer that fits in 64 bits");
         if (s >= INT32_MIN) return Value(static_cast<int32_t>(s));
         return Value(s);
     }
@@ -586,12 +596,40 @@ bool writeValue(const Value& value, std::string& out, bool quoted, bool escapeSl
 
 }  // namespace
 
+ParseError::ParseError(std::size_t offset, std::string expected)
+    : m_offset(offset), m_expected(std::move(expected)), m_message("JSON parse error: " + where()) {}
+
+ParseError ParseError::located(std::string_view text) const {
+    ParseError placed(*this);
+    if (m_offset == kUnknown || m_offset > text.size()) return placed;
+    const std::string_view before = text.substr(0, m_offset);
+    const std::size_t lastBreak = before.rfind('\n');
+    placed.m_line = 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
+    placed.m_column = 1 + (lastBreak == std::string_view::npos ? m_offset : m_offset - lastBreak - 1);
+    placed.m_message = "JSON parse error: " + placed.where();
+    return placed;
+}
+
+std::string ParseError::where() const {
+    std::string text;
+    if (m_line != 0) {
+        text = "line " + std::to_string(m_line) + ", column " + std::to_string(m_column) + ": ";
+    } else if (m_offset != kUnknown) {
+        text = "byte " + std::to_string(m_offset) + ": ";
+    }
+    return text + "expected " + m_expected;
+}
+
 Value parse(std::string_view text, std::size_t* consumed) {
     TextSource source(text);
     Reader<TextSource> reader(source);
-    Value value = reader.readValue(0);
-    if (consumed) *consumed = source.consumed();
-    return value;
+    try {
+        Value value = reader.readValue(0);
+        if (consumed) *consumed = source.consumed();
+        return value;
+    } catch (const ParseError& error) {
+        throw error.located(text);
+    }
 }
 
 Value parse(std::istream& in) {

@@ -17,10 +17,31 @@ namespace Json {
 // documents are two or three levels deep.
 inline constexpr int kMaxDepth = 256;
 
-// Thrown by parse for malformed input.
+// Thrown by parse for malformed input: where the reader stopped (a byte
+// offset, and for text parsed from memory its line and column, both from 1)
+// and what it expected there.
 class ParseError : public std::exception {
 public:
-    const char* what() const noexcept override { return "JSON parse error"; }
+    static constexpr std::size_t kUnknown = static_cast<std::size_t>(-1);
+
+    ParseError(std::size_t offset, std::string expected);
+    // The same failure placed in the text it came from.
+    ParseError located(std::string_view text) const;
+
+    std::size_t offset() const { return m_offset; }
+    std::size_t line() const { return m_line; }      // 0 when not known
+    std::size_t column() const { return m_column; }  // 0 when not known
+    const std::string& expected() const { return m_expected; }
+    // "line 3, column 7: expected ':' after a member name"
+    std::string where() const;
+    const char* what() const noexcept override { return m_message.c_str(); }
+
+private:
+    std::size_t m_offset;
+    std::size_t m_line = 0;
+    std::size_t m_column = 0;
+    std::string m_expected;
+    std::string m_message;
 };
 
 // Reads one JSON value and stops after it; text that follows is left unread

@@ -7,7 +7,9 @@
 #include "usb/LoadResult.h"
 
 #include <chrono>
+#include <optional>
 #include <span>
+#include <string>
 
 class CCyFX3DriverDevice : public CCyDriverDevice {
 public:
@@ -63,9 +65,29 @@ public:
     std::chrono::milliseconds FlashEraseTimeout() const { return m_flashEraseTimeout; }
     void SetFlashEraseTimeout(std::chrono::milliseconds timeout) { m_flashEraseTimeout = timeout; }
 
+    // The vendor request that failed last, kept so that a failed load can
+    // say which request on which device, beside the load result the user
+    // sees as a number.
+    struct FailedRequest {
+        uint8_t request = 0;
+        uint16_t value = 0;
+        uint16_t index = 0;
+        int32_t length = 0;
+        bool deviceToHost = false;
+        uint32_t error = 0;  // the errno value; 0 when the device moved no data
+    };
+    const std::optional<FailedRequest>& LastFailedRequest() const { return m_failedRequest; }
+    // "vendor request 0xC2 (wValue 0x0000, wIndex 0x0012, 2048 bytes to the
+    // device) on usb#vid_04b4&pid_4720#1-2: Broken pipe", or "" when none
+    // failed.
+    std::string DescribeFailedRequest() const;
+
 private:
+    bool SendVendorRequestPieces(uint8_t* buffer, uint8_t request, uint32_t value, int32_t length,
+                                 bool deviceToHost);
     // One block of a RAM load: three passes of write and read-back.
     bool WriteRamBlock(uint32_t address, const uint8_t* data, int32_t length, uint8_t request);
 
     std::chrono::milliseconds m_flashEraseTimeout = kDefaultFlashEraseTimeout;
+    std::optional<FailedRequest> m_failedRequest;
 };

@@ -39,6 +39,7 @@ constexpr uint8_t kErasedFlashByte = 0xFF;
 }  // namespace
 
 LoadResult CCyFX3DriverDevice::LoadImage(std::span<const uint8_t> image, ImageTarget target) {
+    m_failedRequest.reset();
     if (image.empty()) return LoadResult::EmptyImage;
     switch (target) {
     case ImageTarget::Ram: return LoadImageToRam(image.data(), image.size(), kRamRequest);
@@ -52,6 +53,8 @@ bool CCyFX3DriverDevice::WriteRamBlock(uint32_t address, const uint8_t* data, in
     std::vector<uint8_t> written(data, data + length);
     std::vector<uint8_t> readBack(static_cast<std::size_t>(length));
     for (int pass = 1; pass <= kRamPasses; ++pass) {
+        // A request that failed in an earlier pass is forgiven by a later one.
+        m_failedRequest.reset();
         bool ok = SendVendorRequest(written.data(), request, address, length, false);
         if (ok) {
             std::fill(readBack.begin(), readBack.end(), 0);

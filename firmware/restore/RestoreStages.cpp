@@ -63,6 +63,10 @@ void LoadIntoFirstDevice(const FirmwareImage& image, ImageTarget target, std::op
     const LoadResult result = device.LoadImage(image, target);
     if (result != LoadResult::Loaded) {
         WriteErrorLine(result, stage);
+        // The console shows only the number; standard error says which
+        // request failed on which device, for whoever looks into it.
+        if (const std::string failed = device.DescribeFailedRequest(); !failed.empty())
+            std::cerr << "tyvo-reset: " << failed << std::endl;
         throw scorch_exception(kFirmwareUpdateFailed);
     }
     device.Close();

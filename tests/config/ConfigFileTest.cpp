@@ -201,3 +201,32 @@ TEST_F(ConfigFileTest, KilledSaverLeavesTheOldOrTheNewFile) {
 
 }  // namespace
 
+// A broken file says where it broke and what was expected there, beside the
+// fixed text; the user named it, so both reach standard error.
+TEST_F(ConfigFileTest, ParseFailuresCarryTheirLineColumnAndWhatWasExpected) {
+    struct Case {
+        const char* text;
+        const char* detail;
+    };
+    for (const Case& c : {
+             Case{"", "line 1, column 1: expected more text (the document ends early)"},
+             Case{"this is not json", "line 1, column 2: expected true, false or null"},
+             Case{"{\n  \"configuration\": {\n    \"websockets_port\" 7000\n  }\n}",
+                  "line 3, column 23: expected ':' after a member name"},
+             Case{"{\"configuration\": {\"websockets_port\": 1", "line 1, column 40: expected more text (the document ends early)"},
+             Case{"{\"configuration\": [, 1]}", "line 1, column 20: expected a value before ','"},
+             Case{"[1, 2, 3]", "the document is not a JSON object"},
+             Case{"{\"a\": \"\\q\"}", "line 1, column 10: expected an escape: \\\" \\\\ \\/ \\b \\f \\n \\r \\t or \\u"},
+             Case{"{\"a\": -x}", "line 1, column 8: expected a digit"},
+             Case{"{\"a\": 123456789012345678901234}", "line 1, column 31: expected an integer that fits in 64 bits"},
+         }) {
+        writeText(path, c.text);
+        try {
+            store.loadSection(path, "configuration");
+            ADD_FAILURE() << "no failure for " << c.text;
+        } catch (const Config::FileError& e) {
+            EXPECT_EQ(std::string(e.what()), "Error parsing config file: " + path) << c.text;
+            EXPECT_EQ(e.detail(), c.detail) << c.text;
+        }
+    }
+}

@@ -159,6 +159,9 @@ TEST_F(RestoreTranscript, StageOneEndsWithAnEmptyDeviceExceptionAndAFailedLoadWi
         EXPECT_STREQ(e.what(), "Firmware update failed.");
     }
     EXPECT_EQ(console.out(), kStage1Header + ErrorLine(1, 1));
+    EXPECT_NE(console.err().find("tyvo-reset: vendor request 0xA0 (wValue 0x"), std::string::npos) << console.err();
+    EXPECT_NE(console.err().find("bytes to the device) on usb#vid_04b4&pid_00f3#"), std::string::npos)
+        << console.err();
 }
 
 TEST_F(RestoreTranscript, ReadBackDifferingInTheLastPassGivesError1InStage1) {
@@ -172,14 +175,19 @@ TEST_F(RestoreTranscript, ReadBackDifferingInTheLastPassGivesError1InStage1) {
 }
 
 TEST_F(RestoreTranscript, FailedFlashRequestsGiveTheirCodesInStage2) {
+    // Standard error names the request that failed and the device, beside
+    // the number the console shows.
     const struct {
         const char* what;
         FaultRule fault;
         int code;
+        const char* request;
     } cases[] = {
-        {"the third write", FaultRule{FaultKind::Fail, 3, 0xC2, false, false}, 1},
-        {"the erase of the second sector", FaultRule{FaultKind::Stall, 2, 0xC4, false, false}, 7},
-        {"a status poll", FaultRule{FaultKind::Fail, 2, 0xC4, true, false}, 7},
+        {"the third write", FaultRule{FaultKind::Fail, 3, 0xC2, false, false}, 1,
+         "vendor request 0xC2 (wValue 0x0000, wIndex 0x0010, 2048 bytes to the device) on usb#vid_04b4&pid_4720#"},
+        {"the erase of the second sector", FaultRule{FaultKind::Stall, 2, 0xC4, false, false}, 7,
+         "vendor request 0xC4 (wValue 0x0001, wIndex 0x0001, no data) on usb#vid_04b4&pid_4720#"},
+        {"a status poll", FaultRule{FaultKind::Fail, 2, 0xC4, true, false}, 7, "1 byte from the device) on usb#"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -187,6 +195,8 @@ TEST_F(RestoreTranscript, FailedFlashRequestsGiveTheirCodesInStage2) {
         const Attempt attempt = RunAttempt(controller, TestSettings(),
                                            [&](StandardUsbDevice& programmer) { programmer.injectFault(c.fault); });
         EXPECT_EQ(attempt.out, kStage1Header + kDone + kStage2Header + ErrorLine(c.code, 2));
+        EXPECT_EQ(attempt.err.rfind("tyvo-reset: vendor request 0xC", 0), 0u) << attempt.err;
+        EXPECT_NE(attempt.err.find(c.request), std::string::npos) << attempt.err;
         ExpectReplugRestores();
         controller.unplug();
         controller.damageFlash();
