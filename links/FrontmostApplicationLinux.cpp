@@ -98,7 +98,7 @@ private:
     xcb_atom_t atom(const char* name) {
         Reply<xcb_intern_atom_reply_t> reply(xcb_intern_atom_reply(
             m_connection, xcb_intern_atom(m_connection, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr));
-        return reply ? reply->atom : XCB_ATOM_NONE;
+        return reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
     }
 
     // The first 32-bit item of a property, or 0.
