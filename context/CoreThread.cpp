@@ -99,7 +99,14 @@ void CoreThread::Run() {
     // last; the calls in between must still run, so the loop only leaves on
     // a stop request once the queue has been aborted by that final call
     // (WaitAndDispatch then throws dispatch_aborted_exception).
-    while (!ShouldStop() || m_draining.load(std::memory_order_acquire)) WaitAndDispatchBatch();
+    while (!StopBetweenCalls()) WaitAndDispatchBatch();
+}
+
+bool CoreThread::StopBetweenCalls() const {
+    // A stop of the context or a non-graceful stop ends the loop before the
+    // next call, even in the middle of a batch; those calls stay queued and
+    // are deleted when the queue is aborted.
+    return ShouldStop() && !m_draining.load(std::memory_order_acquire);
 }
 
 void CoreThread::Stop(bool graceful) {

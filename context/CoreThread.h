@@ -57,6 +57,9 @@ protected:
     // Sets whether Enqueue accepts calls and wakes waiters.
     void SetCanAccept(bool canAccept);
 
+    // The default loop's own test, asked between two calls of a batch.
+    bool StopBetweenCalls() const override;
+
     // Waits on the thread's condition for at most the given time or until
     // ShouldStop(); returns ShouldStop().
     template <class Duration>

@@ -6,7 +6,7 @@ void DispatchQueue::EnqueueThunk(std::unique_ptr<DispatchThunkBase> thunk, bool 
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(m_dispatchLock);
-        if (!forced && (!CanAccept() || m_count > kDispatchCap)) {
+        if (!forced && (!CanAccept() || m_count + m_inHand.load(std::memory_order_acquire) > kDispatchCap)) {
             // A full queue, or an owner that does not accept calls, drops the
             // call without a report; it is deleted (below) outside the lock.
         } else {
@@ -57,21 +57,44 @@ void DispatchQueue::WaitAndDispatchBatch() {
         --m_waiters;
         if (m_aborted) throw dispatch_aborted_exception();
         batch.swap(m_dispatchQueue);
+        m_inHand.store(batch.size(), std::memory_order_release);
         m_count = 0;
     }
-    const size_t taken = batch.size();
-    for (auto& thunk : batch) {
+
+    // Whatever is left of the batch when it ends early (a stop between two
+    // calls, a call that throws) goes back to the front of the queue, unless
+    // the queue has been aborted meanwhile: then it is deleted unrun, outside
+    // the lock.
+    struct Remainder {
+        DispatchQueue& queue;
+        std::deque<std::unique_ptr<DispatchThunkBase>>& batch;
+        ~Remainder() {
+            std::unique_lock<std::mutex> lock(queue.m_dispatchLock);
+            queue.m_inHand.store(0, std::memory_order_release);
+            if (!queue.m_aborted && !batch.empty()) {
+                queue.m_count += batch.size();
+                queue.m_dispatchQueue.insert(queue.m_dispatchQueue.begin(),
+                                             std::make_move_iterator(batch.begin()),
+                                             std::make_move_iterator(batch.end()));
+                batch.clear();
+            }
+            const bool wake = queue.m_waiters > 0 && queue.m_count == 0;
+            lock.unlock();
+            if (wake) queue.m_queueUpdated.notify_all();
+        }
+    } remainder{*this, batch};
+
+    while (!batch.empty()) {
         // An abort while the batch runs still deletes the calls that have
         // not run yet, as it would had they stayed in the queue.
         if (m_abortedFlag.load(std::memory_order_acquire)) break;
-        auto call = std::move(thunk);
+        if (StopBetweenCalls()) break;
+        // Off the batch before it runs, as a single dispatch takes it off the
+        // queue: the running call no longer counts against the cap.
+        auto call = std::move(batch.front());
+        batch.pop_front();
+        m_inHand.fetch_sub(1, std::memory_order_acq_rel);
         call->Invoke();
-    }
-    if (taken) {
-        std::unique_lock<std::mutex> lock(m_dispatchLock);
-        const bool wake = m_waiters > 0 && m_count == 0;
-        lock.unlock();
-        if (wake) m_queueUpdated.notify_all();
     }
 }
 
@@ -110,5 +133,5 @@ bool DispatchQueue::IsAborted() const {
 
 size_t DispatchQueue::GetDispatchQueueLength() const {
     std::lock_guard<std::mutex> lock(m_dispatchLock);
-    return m_count;
+    return m_count + m_inHand.load(std::memory_order_acquire);
 }

@@ -83,9 +83,17 @@ public:
 protected:
     // Like WaitAndDispatch, but takes every pending call at once and runs
     // them in order, so that a busy owner pays for the lock once per batch
-    // rather than once per call. Calls not yet run when the queue is aborted
-    // are deleted without running.
+    // rather than once per call. The calls of the batch not yet run still
+    // count against the cap, so the queue never holds more than cap + 1
+    // calls. Calls not yet run when the queue is aborted are deleted without
+    // running; when StopBetweenCalls() says so, or a call throws, they go back
+    // to the front of the queue, as if they had never been taken.
     void WaitAndDispatchBatch();
+
+    // Asked before each call of a batch: true ends the batch there. The
+    // owner says whether it has been asked to stop, so that a stop is seen
+    // between any two calls, not only between batches.
+    virtual bool StopBetweenCalls() const { return false; }
 
     // Appends without asking CanAccept or the cap (used for the final call
     // of a graceful stop).
@@ -102,7 +110,11 @@ private:
     mutable std::mutex m_dispatchLock;
     std::condition_variable m_queueUpdated;
     std::deque<std::unique_ptr<DispatchThunkBase>> m_dispatchQueue;
-    size_t m_count = 0;
+    size_t m_count = 0;     // calls in m_dispatchQueue
+    // Calls of the batch in hand that have not started yet. Only the owner
+    // lowers it, without the lock and only after a call has left the batch,
+    // so a reader under the lock never sees less than is really pending.
+    std::atomic<size_t> m_inHand{0};
     size_t m_waiters = 0;  // threads waiting on m_queueUpdated
     bool m_aborted = false;
     std::atomic<bool> m_abortedFlag{false};  // m_aborted, readable without the lock

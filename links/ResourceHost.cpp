@@ -134,34 +134,56 @@ void ResourceHost::start() {
 void ResourceHost::Run() {
     start();
     using Clock = std::chrono::steady_clock;
+    // The loop keeps time in periods: each begins with a pass (expiry and
+    // the tick, the frontmost application, configuration events) and then
+    // answers requests as they arrive until the period is over. A request
+    // never starts a pass of its own, so expiry and the idle event follow
+    // the clock however busy the clients keep the host.
     while (!ShouldStop()) {
-        const auto passStart = Clock::now();
+        const auto periodEnd = Clock::now() + m_options.passPeriod;
         servicePass();
-        const auto passEnd = passStart + m_options.passPeriod;
-        if (Clock::now() >= passEnd) continue;
+        // A pass that took the whole period is followed by the next at once,
+        // without the event: the host is behind, not idle.
+        if (Clock::now() >= periodEnd) continue;
+        if (!serveUntil(periodEnd)) continue;  // a stop ended the period
+        publishSimpleEvent(kIdleTick);
+        ++m_idleTicks;
+    }
+}
 
-        // Wait out the period in short steps, so that a stop of the context
-        // is noticed even when nobody signals. A request ends the wait: it is
-        // answered at once rather than at the next period, and the period
-        // was then not idle.
-        bool interrupted = false;
-        while (!interrupted && Clock::now() < passEnd) {
-            const auto step = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(passEnd - Clock::now()),
-                                       std::chrono::milliseconds(50));
+bool ResourceHost::serveUntil(std::chrono::steady_clock::time_point periodEnd) {
+    using Clock = std::chrono::steady_clock;
+    // Waits in short steps, so that a stop of the context is noticed even
+    // when nobody signals.
+    while (Clock::now() < periodEnd) {
+        const auto step = std::min(std::chrono::duration_cast<std::chrono::milliseconds>(periodEnd - Clock::now()),
+                                   std::chrono::milliseconds(50));
+        if (m_commandLink) {
+            if (m_commandLink->endpoint().waitReadable(step)) answerRequests(periodEnd);
+        } else {
             std::unique_lock<std::mutex> lock(m_loopLock);
-            if (m_commandLink) {
-                lock.unlock();
-                interrupted = m_commandLink->endpoint().waitReadable(step);
-                lock.lock();
-            } else {
-                m_loopCondition.wait_for(lock, step, [this] { return m_wakeRequested; });
-            }
-            interrupted = interrupted || m_wakeRequested || ShouldStop();
+            m_loopCondition.wait_for(lock, step, [this] { return m_wakeRequested; });
         }
-        if (!interrupted) {
-            publishSimpleEvent(kIdleTick);
-            ++m_idleTicks;
+        {
+            std::lock_guard<std::mutex> lock(m_loopLock);
+            if (m_wakeRequested) return false;
         }
+        if (ShouldStop()) return false;
+    }
+    return true;
+}
+
+void ResourceHost::answerRequests(std::chrono::steady_clock::time_point until) {
+    if (!m_commandLink) return;
+    Message request;
+    Message response;
+    while (!ShouldStop() && m_commandLink->readMessage(request)) {
+        handleRequest(request, response);
+        // Every request is answered, the malformed ones too: the reply
+        // socket takes the next request only after answering this one,
+        // and the client waits for its answer.
+        m_commandLink->writeMessage(response);
+        if (std::chrono::steady_clock::now() >= until) break;
     }
 }
 
@@ -176,19 +198,7 @@ void ResourceHost::OnStop() {
 void ResourceHost::servicePass() {
     // Answer what is waiting, but never for longer than one period in a row:
     // clients flooding the link must not hold up expiry and events.
-    if (m_commandLink) {
-        const auto until = std::chrono::steady_clock::now() + m_options.passPeriod;
-        Message request;
-        Message response;
-        while (!ShouldStop() && m_commandLink->readMessage(request)) {
-            handleRequest(request, response);
-            // Every request is answered, the malformed ones too: the reply
-            // socket takes the next request only after answering this one,
-            // and the client waits for its answer.
-            m_commandLink->writeMessage(response);
-            if (std::chrono::steady_clock::now() >= until) break;
-        }
-    }
+    answerRequests(std::chrono::steady_clock::now() + m_options.passPeriod);
     expireClients();
     updateFrontmostApplication();
     publishConfigurationChanges();

@@ -113,6 +113,11 @@ private:
 
     void start();
     void servicePass();
+    // Answers requests as they arrive until the period ends; false when a
+    // stop ended it early.
+    bool serveUntil(std::chrono::steady_clock::time_point periodEnd);
+    // Answers the requests waiting now, until none is left or `until`.
+    void answerRequests(std::chrono::steady_clock::time_point until);
     void expireClients();
     void updateFrontmostApplication();
     void publishConfigurationChanges();

@@ -107,6 +107,20 @@ TEST_F(LogServerTest, DebugFileIsStampedAndAppended) {
     EXPECT_EQ(server->queuedRecords(), 0u);
 }
 
+TEST_F(LogServerTest, ProfilingFileStartsWithItsLineAndTheCsvFileWithout) {
+    Config::set("profiling_output_mode", Value("file"));
+    auto server = makeServer();
+    const std::string path = folder.file("profile_Tue_Dec__8_10-12-02_2026.log");
+    EXPECT_EQ(server->profilingFilePath(), path);
+    EXPECT_EQ(readText(path), "Profiling log started 2026-Dec-08 10:12:02\n");
+
+    // A level of 0 makes no file at all.
+    TempFolder other;
+    Config::set("profiling_output_level", Value(0));
+    auto off = makeServer(other.path());
+    EXPECT_FALSE(std::filesystem::exists(other.file("profile_Tue_Dec__8_10-12-02_2026.log")));
+}
+
 TEST_F(LogServerTest, FilesThatCannotBeMadeSwitchOutputOff) {
     Config::set("debug_output_mode", Value("file"));
     Config::set("profiling_output_mode", Value("file"));
