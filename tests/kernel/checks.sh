@@ -165,9 +165,10 @@ check_unplug_stage2() {
   restore_with_fault failure-stage2.txt --fault 2:unplug:75@C2 --fault-direction out
 }
 
-# The boot loader stalls the first read-back.
+# The boot loader stalls a read-back of the last pass (the tool reads each
+# block back several times and only the last pass counts).
 check_stall_stage1() {
-  restore_with_fault failure-stage1.txt --fault 1:stall:1@A0 --fault-direction in
+  restore_with_fault failure-stage1.txt --fault 1:stall:3@A0 --fault-direction in
 }
 
 add_user() {
