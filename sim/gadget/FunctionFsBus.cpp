@@ -155,6 +155,7 @@ void FunctionFsBus::serveSetup(const SetupPacket& setup) {
     // The data stage of a host-to-device request is read before anything
     // else: the kernel cancels it if the program is slow.
     Bytes out;
+    std::size_t moved = 0;
     if (!setup.deviceToHost() && setup.wLength > 0) {
         out.resize(setup.wLength);
         const ssize_t got = RetryOnEp0([&] { return ::read(m_ep0, out.data(), out.size()); }, ClassifyDataStageError);
@@ -166,6 +167,7 @@ void FunctionFsBus::serveSetup(const SetupPacket& setup) {
             throw std::runtime_error(errnoText("reading a data stage on ep0"));
         }
         out.resize(static_cast<std::size_t>(got));
+        moved = out.size();
     }
 
     TransferReply reply;
@@ -180,6 +182,7 @@ void FunctionFsBus::serveSetup(const SetupPacket& setup) {
     switch (AnswerFor(setup, reply)) {
     case Ep0Answer::SendData:
         done = RetryOnEp0([&] { return ::write(m_ep0, reply.in.data(), reply.in.size()); }, ClassifyDataStageError);
+        moved = reply.in.size();
         break;
     case Ep0Answer::AcknowledgeStatus:
         done = RetryOnEp0([&] { return ::read(m_ep0, &none, 0); }, ClassifyDataStageError);
@@ -207,7 +210,7 @@ void FunctionFsBus::serveSetup(const SetupPacket& setup) {
         throw std::runtime_error(errnoText("answering on ep0"));
     if (done < 0) tell("the host cancelled a request before it was answered");
 
-    if (m_observer) m_observer(Ep0Exchange{setup, reply.status, Clock::now()});
+    if (m_observer) m_observer(Ep0Exchange{setup, reply.status, moved, Clock::now()});
     carryOutPending();
 }
 

@@ -42,6 +42,7 @@ struct FunctionFsBusOptions {
 struct Ep0Exchange {
     SetupPacket setup;
     TransferStatus status = TransferStatus::Completed;
+    std::size_t bytes = 0;  // the data stage, either way
     std::chrono::steady_clock::time_point answered;
 };
 

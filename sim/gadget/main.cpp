@@ -16,6 +16,7 @@
 //       writes it, else 1 with the difference.
 
 #include "sim/Fx3Chip.h"
+#include "sim/gadget/Ep0Exchange.h"
 #include "sim/gadget/FunctionFsBus.h"
 #include "sim/host/ExpectedFlash.h"
 #include "sim/host/ReenumerationHook.h"
@@ -150,6 +151,9 @@ struct RestoreClock {
     std::optional<Clock::time_point> first;
     Clock::time_point last;
     std::size_t requests = 0;
+    // What the timing model gives for these requests on the wire alone; the
+    // chip's modelled total adds the flash's programming and erase times.
+    std::chrono::nanoseconds wire{0};
 };
 
 // Powers the chip up in its boot loader; the fault, when given, is shown by
@@ -201,6 +205,7 @@ int serve(const Options& o) {
         if (!clock.first) clock.first = e.answered;
         clock.last = e.answered;
         ++clock.requests;
+        clock.wire += TimingModel{}.busTime(gadget::RequestFromSetup(e.setup, {}), e.bytes, UsbSpeed::High, 64);
     });
 
     std::cout << "ready" << std::endl;
@@ -250,9 +255,12 @@ int serve(const Options& o) {
     using std::chrono::duration_cast;
     using std::chrono::milliseconds;
     const long long measured = clock.first ? duration_cast<milliseconds>(clock.last - *clock.first).count() : 0;
+    // The gadget answers at once: the flash times of the model are not
+    // waited out here, so the measured time compares with the wire time.
     std::cout << "restore through the kernel: " << clock.requests << " vendor requests in " << measured
-              << " ms (first to last); modelled time of the same requests: "
-              << duration_cast<milliseconds>(chip->modelledTime()).count() << " ms" << std::endl;
+              << " ms (first to last); timing model: " << duration_cast<milliseconds>(clock.wire).count()
+              << " ms on the wire, " << duration_cast<milliseconds>(chip->modelledTime()).count()
+              << " ms with flash programming and erasing" << std::endl;
     return 0;
 }
 
