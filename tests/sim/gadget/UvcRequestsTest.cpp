@@ -200,3 +200,54 @@ TEST_F(UvcRequestsTest, ACommitFixesTheFrameSizeTheHostChose) {
 }
 
 }  // namespace
+
+namespace {
+
+// Each control of the controller as the UVC class defines it: which unit,
+// its size on the wire, and whether the driver reads it as signed.
+struct ClassControl {
+    uint8_t entity;
+    uint8_t selector;
+    std::size_t size;
+    bool isSigned;
+    uint32_t v4l2;
+};
+
+int32_t asTheDriverReadsIt(const Bytes& data, const ClassControl& c) {
+    uint32_t raw = 0;
+    for (std::size_t i = 0; i < c.size && i < data.size(); ++i) raw |= uint32_t{data[i]} << (8 * i);
+    if (c.isSigned && c.size == 2) return static_cast<int16_t>(raw);
+    return static_cast<int32_t>(raw);
+}
+
+TEST_F(UvcRequestsTest, TheDriverReadsTheModelsRangesUnchanged) {
+    const ClassControl controls[] = {
+        {kCameraTerminal, UVC_CT_EXPOSURE_TIME_ABSOLUTE_CONTROL, 4, false, V4L2_CID_EXPOSURE_ABSOLUTE},
+        {kCameraTerminal, UVC_CT_FOCUS_ABSOLUTE_CONTROL, 2, false, V4L2_CID_FOCUS_ABSOLUTE},
+        {kCameraTerminal, UVC_CT_IRIS_ABSOLUTE_CONTROL, 2, false, V4L2_CID_IRIS_ABSOLUTE},
+        {kCameraTerminal, UVC_CT_ZOOM_ABSOLUTE_CONTROL, 2, false, V4L2_CID_ZOOM_ABSOLUTE},
+        {kProcessingUnit, UVC_PU_BACKLIGHT_COMPENSATION_CONTROL, 2, false, V4L2_CID_BACKLIGHT_COMPENSATION},
+        {kProcessingUnit, UVC_PU_BRIGHTNESS_CONTROL, 2, true, V4L2_CID_BRIGHTNESS},
+        {kProcessingUnit, UVC_PU_CONTRAST_CONTROL, 2, false, V4L2_CID_CONTRAST},
+        {kProcessingUnit, UVC_PU_GAIN_CONTROL, 2, false, V4L2_CID_GAIN},
+        {kProcessingUnit, UVC_PU_HUE_CONTROL, 2, true, V4L2_CID_HUE},
+        {kProcessingUnit, UVC_PU_SATURATION_CONTROL, 2, false, V4L2_CID_SATURATION},
+        {kProcessingUnit, UVC_PU_SHARPNESS_CONTROL, 2, false, V4L2_CID_SHARPNESS},
+        {kProcessingUnit, UVC_PU_GAMMA_CONTROL, 2, false, V4L2_CID_GAMMA},
+    };
+    for (const ClassControl& c : controls) {
+        v4l2_queryctrl query{};
+        query.id = c.v4l2;
+        ASSERT_EQ(m_model->queryControl(query), 0);
+        const auto read = [&](uint8_t request) {
+            const TransferReply r = m_requests.handle(get(request, c.entity, c.selector, 4), {});
+            EXPECT_EQ(r.in.size(), c.size) << query.name;
+            return asTheDriverReadsIt(r.in, c);
+        };
+        EXPECT_EQ(read(UVC_GET_MIN), query.minimum) << query.name;
+        EXPECT_EQ(read(UVC_GET_MAX), query.maximum) << query.name;
+        EXPECT_EQ(read(UVC_GET_DEF), query.default_value) << query.name;
+    }
+}
+
+}  // namespace
