@@ -40,13 +40,13 @@ test-tsan: setup
 	cmake --build build/tsan
 	cd build/tsan && ctest --output-on-failure -j $(JOBS) -L concurrency
 
-# The release build's tool and FX3 device program (only those are built
+# The release build's tool and device programs (only those are built
 # here); the kernel and initramfs are prepared once into build/kernel; the
 # guest's run is bounded from the host. Uses KVM when /dev/kvm is there.
 test-kernel: setup
 	@scripts/setup --kernel
 	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
-	cmake --build build/release -j $(JOBS) --target tyvo-reset tyvo-fx3-gadget
+	cmake --build build/release -j $(JOBS) --target tyvo-reset tyvo-fx3-gadget tyvo-uvc-gadget
 	tests/kernel/run build/release
 
 bench: setup

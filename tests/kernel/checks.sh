@@ -251,5 +251,7 @@ check_controller() {
   stop_gadget
   cat "$W/gadget.out"
   grep -q "authenticated: yes" "$W/gadget.out" || { fail "the tool did not authenticate the controller"; return 1; }
+  # A failed authentication or calibration read is logged as critical.
+  if grep -F "[Critical]" "$W/stdout"; then fail "the tool logged a critical failure"; return 1; fi
   compare_transcript controller.txt || { fail "transcript"; return 1; }
 }
