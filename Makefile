@@ -1,6 +1,8 @@
 # Every target runs the setup first, so each one works on a fresh machine.
 #   make demo    build, then run the tool on the emulated hardware
-#   make test    sanitizer builds and every test
+#   make test    sanitizer builds and every test, then test-kernel
+#   make test-kernel  the release build against devices made real by the
+#                kernel's USB gadget side, in Debian's kernel under QEMU
 #   make bench   release build and the benchmarks
 #   make fuzz    libFuzzer build and a short run of every fuzz target
 
@@ -11,7 +13,7 @@ CMAKE_GEN = -G Ninja
 # information (enough for sanitizer stack traces, much quicker to build).
 TEST_FLAGS = -DTYVO_BENCH=OFF -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1
 
-.PHONY: all setup demo test test-asan test-tsan bench fuzz build clean
+.PHONY: all setup demo test test-asan test-tsan test-kernel bench fuzz build clean
 
 all: build
 
@@ -25,7 +27,7 @@ build: setup
 demo: build
 	build/release/app/tyvo-reset --simulate
 
-test: test-asan test-tsan
+test: test-asan test-tsan test-kernel
 
 test-asan: setup
 	cmake -S . -B build/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug $(TEST_FLAGS) -DTYVO_SANITIZE=address,undefined
@@ -37,6 +39,15 @@ test-tsan: setup
 	  -DTYVO_CONCURRENCY_TESTS_ONLY=ON
 	cmake --build build/tsan
 	cd build/tsan && ctest --output-on-failure -j $(JOBS) -L concurrency
+
+# The release build's tool and device programs (only those are built
+# here); the kernel and initramfs are prepared once into build/kernel; the
+# guest's run is bounded from the host. Uses KVM when /dev/kvm is there.
+test-kernel: setup
+	@scripts/setup --kernel
+	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
+	cmake --build build/release -j $(JOBS) --target tyvo-reset tyvo-fx3-gadget tyvo-uvc-gadget
+	tests/kernel/run build/release
 
 bench: setup
 	@scripts/setup --bench

@@ -126,7 +126,10 @@ UvcControllerModel::UvcControllerModel(UvcControllerOptions options)
     add(UvcControl::ZoomAbsolute, V4L2_CID_ZOOM_ABSOLUTE, "Zoom, Absolute", 0, 65535, 0);
     add(UvcControl::Brightness, V4L2_CID_BRIGHTNESS, "Brightness", 0, 255, 128);
     add(UvcControl::Contrast, V4L2_CID_CONTRAST, "Contrast", 0, 65535, 0);
-    add(UvcControl::Hue, V4L2_CID_HUE, "Hue", 0, 65535, 0);
+    // Hue and brightness travel in signed 16-bit UVC controls: a range
+    // beyond that reaches the UVC driver as nonsense (hue 0 to 65535 reads
+    // as 0 to -1, and the driver then clamps every write to -1).
+    add(UvcControl::Hue, V4L2_CID_HUE, "Hue", -32768, 32767, 0);
     add(UvcControl::Saturation, V4L2_CID_SATURATION, "Saturation", 0, 255, 0);
     add(UvcControl::Sharpness, V4L2_CID_SHARPNESS, "Sharpness", 0, 65535, 0);
     add(UvcControl::Gamma, V4L2_CID_GAMMA, "Gamma", 0, 65535, 0);
