@@ -17,16 +17,13 @@ std::string SelfPath() {
     return error ? std::string() : self.string();
 }
 
-bool IsSimulateOption(const std::string& arg) {
-    return arg == "--simulate" || arg.rfind("--simulate=", 0) == 0;
-}
+bool IsSimulateOption(const std::string& arg) { return arg == "--simulate" || arg.rfind("--simulate=", 0) == 0; }
 
 }  // namespace
 
 int RunUnderEmulation(const std::string& scenario, int argc, char* argv[]) {
     const std::string self = SelfPath();
-    const std::string host =
-        (std::filesystem::path(self).parent_path() / "tyvo-sim").string();
+    const std::string host = (std::filesystem::path(self).parent_path() / "tyvo-sim").string();
 
     std::vector<std::string> args = {host, "--scenario", scenario, "--", self};
     for (int i = 1; i < argc; ++i) {
@@ -45,7 +42,6 @@ int RunUnderEmulation(const std::string& scenario, int argc, char* argv[]) {
 
     std::cout.flush();
     execv(host.c_str(), raw.data());
-    std::cerr << "tyvo-reset: cannot start the emulation host " << host << ": "
-              << std::strerror(errno) << std::endl;
+    std::cerr << "tyvo-reset: cannot start the emulation host " << host << ": " << std::strerror(errno) << std::endl;
     return 1;
 }

@@ -32,16 +32,10 @@ int main(int argc, char* argv[]) {
     AutoRequired<CommandLineParser> commandLine;
     const auto options = commandLine->parse(argc, argv, std::cerr);
     switch (options.action) {
-        case CommandLineParser::Action::Error:
-            return options.exitStatus;
-        case CommandLineParser::Action::Help:
-            std::cout << commandLine->usage() << std::flush;
-            return 0;
-        case CommandLineParser::Action::Version:
-            std::cout << "tyvo-reset " << TYVO_VERSION << std::endl;
-            return 0;
-        case CommandLineParser::Action::Run:
-            break;
+        case CommandLineParser::Action::Error: return options.exitStatus;
+        case CommandLineParser::Action::Help: std::cout << commandLine->usage() << std::flush; return 0;
+        case CommandLineParser::Action::Version: std::cout << "tyvo-reset " << TYVO_VERSION << std::endl; return 0;
+        case CommandLineParser::Action::Run: break;
     }
     if (commandLine->count("simulate")) {
         return RunUnderEmulation(commandLine->value("simulate"), argc, argv);

@@ -13,27 +13,23 @@ constexpr const char* kProgram = "tyvo-reset";
 
 }  // namespace
 
-CommandLineParser::CommandLineParser()
-    : ContextMember("CommandLineParser"), m_options("Options", 80, 40) {
-    m_options.add_options()
-        ("help,h", "print this help and exit")
-        ("version", "print the version and exit")
-        ("config", po::value<std::string>()->value_name("PATH"),
-         "read the configuration from PATH instead of config.json in the user's data folder")
-        ("simulate", po::value<std::string>()->value_name("SCENARIO")->implicit_value("restore"),
-         "run on emulated hardware under tyvo-sim; SCENARIO is restore (the default), "
-         "stage1-failure, stage2-failure or stage2-unplug, or for a working controller "
-         "controller, controller-update or embedded (see tyvo-sim --help)")
-        ("firmware-dir", po::value<std::string>()->value_name("DIR"),
-         "take app0.dat, app1.dat and app2.dat from DIR instead of the executable's folder");
+CommandLineParser::CommandLineParser() : ContextMember("CommandLineParser"), m_options("Options", 80, 40) {
+    m_options.add_options()("help,h", "print this help and exit")("version", "print the version and exit")(
+        "config", po::value<std::string>()->value_name("PATH"),
+        "read the configuration from PATH instead of config.json in the user's data folder")(
+        "simulate", po::value<std::string>()->value_name("SCENARIO")->implicit_value("restore"),
+        "run on emulated hardware under tyvo-sim; SCENARIO is restore (the default), "
+        "stage1-failure, stage2-failure or stage2-unplug, or for a working controller "
+        "controller, controller-update or embedded (see tyvo-sim --help)")(
+        "firmware-dir", po::value<std::string>()->value_name("DIR"),
+        "take app0.dat, app1.dat and app2.dat from DIR instead of the executable's folder");
 }
 
 CommandLineParser::Result CommandLineParser::parse(int argc, char* argv[], std::ostream& errors) {
     return parse(argc, const_cast<const char* const*>(argv), errors);
 }
 
-CommandLineParser::Result CommandLineParser::parse(int argc, const char* const argv[],
-                                                   std::ostream& errors) {
+CommandLineParser::Result CommandLineParser::parse(int argc, const char* const argv[], std::ostream& errors) {
     po::variables_map parsed;
     try {
         // No abbreviations: "--conf" is a mistake, not "--config".

@@ -32,16 +32,10 @@ inline bool addDynamic(const std::string& key, std::shared_ptr<DynamicAttribute>
     return store().addDynamic(key, std::move(entry));
 }
 inline bool removeDynamic(const std::string& key) { return store().removeDynamic(key); }
-inline void addListener(const std::string& name, Listener listener) {
-    store().addListener(name, std::move(listener));
-}
+inline void addListener(const std::string& name, Listener listener) { store().addListener(name, std::move(listener)); }
 inline void removeListener(const std::string& name) { store().removeListener(name); }
-inline void registerFile(const std::string& path, const std::string& section) {
-    store().registerFile(path, section);
-}
-inline void loadSection(const std::string& path, const std::string& section) {
-    store().loadSection(path, section);
-}
+inline void registerFile(const std::string& path, const std::string& section) { store().registerFile(path, section); }
+inline void loadSection(const std::string& path, const std::string& section) { store().loadSection(path, section); }
 inline bool save(const std::string& section) { return store().save(section); }
 inline bool applyImageMode() { return store().applyImageMode(); }
 inline int imageModeIndex() { return store().imageModeIndex(); }

@@ -235,8 +235,7 @@ void Store::loadSection(const std::string& path, const std::string& section) {
         Lock lock(m_storeLock);
         // A value of the wrong kind would reach its reader converted to
         // nonsense (a text read as port 0, say); the default stays instead.
-        if (auto it = m_attributes.find(key);
-            it != m_attributes.end() && !sameKindGroup(it->second.value, value)) {
+        if (auto it = m_attributes.find(key); it != m_attributes.end() && !sameKindGroup(it->second.value, value)) {
             continue;
         }
         set(key, value, true);
@@ -285,7 +284,7 @@ bool Store::applyImageMode() {
         m_geometry = named->geometry;
         return true;
     }
-    int32_t* targets[] = {&m_geometry.width,      &m_geometry.height,      &m_geometry.calibWidth,
+    int32_t* targets[] = {&m_geometry.width,       &m_geometry.height,      &m_geometry.calibWidth,
                           &m_geometry.calibHeight, &m_geometry.sourceWidth, &m_geometry.sourceHeight};
     const char* keys[] = {"image_width",        "image_height",       "image_calib_width",
                           "image_calib_height", "image_source_width", "image_source_height"};

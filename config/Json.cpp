@@ -1,5 +1,7 @@
 #include "config/Json.h"
 
+#include <locale.h>
+#include <stdlib.h>
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -7,9 +9,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <stdlib.h>
 #include <istream>
-#include <locale.h>
 #include <ostream>
 #include <streambuf>
 #include <system_error>
@@ -44,9 +44,7 @@ constexpr uint64_t hasByte(uint64_t word, unsigned char b) {
     return (x - kOnes) & ~x & kHighBits;
 }
 // Non-zero when some byte of the word is below n (n at most 128).
-constexpr uint64_t hasByteBelow(uint64_t word, unsigned char n) {
-    return (word - kOnes * n) & ~word & kHighBits;
-}
+constexpr uint64_t hasByteBelow(uint64_t word, unsigned char n) { return (word - kOnes * n) & ~word & kHighBits; }
 
 constexpr std::array<bool, 256> kJsonSpace = [] {
     std::array<bool, 256> table{};
@@ -57,7 +55,8 @@ constexpr std::array<bool, 256> kJsonSpace = [] {
 
 class TextSource {
 public:
-    explicit TextSource(std::string_view text) : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size()) {}
+    explicit TextSource(std::string_view text)
+        : m_begin(text.data()), m_pos(text.data()), m_end(text.data() + text.size()) {}
 
     int peek() const { return m_pos < m_end ? static_cast<unsigned char>(*m_pos) : kEnd; }
     void advance() { ++m_pos; }
@@ -137,7 +136,6 @@ private:
     std::size_t m_consumed = 0;
     bool m_hitEnd = false;
 };
-
 
 bool isDigit(int c) { return c >= '0' && c <= '9'; }
 
@@ -279,7 +277,9 @@ private:
             int e = require();
             m_in.advance();
             switch (e) {
-                case '"': case '/': case '\\': out.push_back(static_cast<char>(e)); break;
+                case '"':
+                case '/':
+                case '\\': out.push_back(static_cast<char>(e)); break;
                 case 'b': out.push_back('\b'); break;
                 case 'f': out.push_back('\f'); break;
                 case 'n': out.push_back('\n'); break;
@@ -518,8 +518,7 @@ void writeFloating(std::string& out, F v) {
     }
 }
 
-bool writeValue(const Value& value, std::string& out, bool quoted, bool escapeSlash, int indent,
-                bool nested) {
+bool writeValue(const Value& value, std::string& out, bool quoted, bool escapeSlash, int indent, bool nested) {
     bool unknownKind = value.kind() == Value::Kind::Float || value.kind() == Value::Kind::OutputMode;
     if (unknownKind && !nested) return false;
     if (quoted && isEven(indent)) {
@@ -584,9 +583,7 @@ bool writeValue(const Value& value, std::string& out, bool quoted, bool escapeSl
         // Kinds that no file or client ever holds. Alone they are refused;
         // inside a container they are written as the numbers they are, so
         // that the document stays valid JSON.
-        case Value::Kind::Float:
-            writeFloating(out, static_cast<double>(*value.as<float>()));
-            return true;
+        case Value::Kind::Float: writeFloating(out, static_cast<double>(*value.as<float>())); return true;
         case Value::Kind::OutputMode:
             writeInteger(out, static_cast<int32_t>(*value.as<Value::OutputMode>()));
             return true;

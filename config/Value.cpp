@@ -15,10 +15,10 @@
 ValueObject ValueObject::fromUnordered(container members) {
     ValueObject object;
     auto byKey = [](const value_type& a, const value_type& b) { return a.first < b.first; };
-    bool strictlyOrdered = std::adjacent_find(members.begin(), members.end(),
-                                              [](const value_type& a, const value_type& b) {
-                                                  return !(a.first < b.first);
-                                              }) == members.end();
+    bool strictlyOrdered =
+        std::adjacent_find(members.begin(), members.end(), [](const value_type& a, const value_type& b) {
+            return !(a.first < b.first);
+        }) == members.end();
     if (!strictlyOrdered) {
         // A stable sort keeps duplicates in text order, so the last of each
         // run of equal keys is the one the text meant.
@@ -67,9 +67,7 @@ bool ValueObject::erase(std::string_view key) {
     return true;
 }
 
-bool ValueObject::operator==(const ValueObject& other) const {
-    return m_members == other.m_members;
-}
+bool ValueObject::operator==(const ValueObject& other) const { return m_members == other.m_members; }
 
 // ---------------------------------------------------------------------------
 // Value

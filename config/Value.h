@@ -77,10 +77,10 @@ public:
     enum class Kind : uint8_t {
         Null,
         Bool,
-        Int,         // int32_t
-        UInt,        // uint32_t
-        Int64,       // "long long"
-        UInt64,      // "unsigned long long"
+        Int,     // int32_t
+        UInt,    // uint32_t
+        Int64,   // "long long"
+        UInt64,  // "unsigned long long"
         Float,
         Double,
         LongDouble,
@@ -95,8 +95,7 @@ public:
     Value(bool v) : m_data(v) {}
     // Every integer type maps onto the kind of its width and signedness.
     template <std::integral I>
-        requires(!std::same_as<I, bool>)
-    Value(I v) : m_data(integral(v)) {}
+    requires(!std::same_as<I, bool>) Value(I v) : m_data(integral(v)) {}
     // A float is kept as a double: no value of this system needs single
     // precision, and doubles are what the writer and the API understand.
     Value(float v) : m_data(static_cast<double>(v)) {}
@@ -176,8 +175,8 @@ private:
     struct Null {
         bool operator==(const Null&) const { return true; }
     };
-    using Data = std::variant<Null, bool, int32_t, uint32_t, int64_t, uint64_t, float, double,
-                              long double, std::string, Array, Object, OutputMode>;
+    using Data = std::variant<Null, bool, int32_t, uint32_t, int64_t, uint64_t, float, double, long double, std::string,
+                              Array, Object, OutputMode>;
 
     template <class I>
     static Data integral(I v) {

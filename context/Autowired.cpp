@@ -1,8 +1,7 @@
 #include "context/Autowired.h"
 
 AutowirableSlot::AutowirableSlot()
-    : m_context(CoreContext::Current()),
-      m_selfRef(this, [](const AutowirableSlot*) {}) {}
+    : m_context(CoreContext::Current()), m_selfRef(this, [](const AutowirableSlot*) {}) {}
 
 std::shared_ptr<CoreContext> AutowirableSlot::LockContext() const {
     auto context = m_context.lock();

@@ -6,9 +6,7 @@ DeferredCreationNotice::DeferredCreationNotice(std::shared_ptr<CoreContext> cont
     : m_context(std::move(context)), m_name(name) {}
 
 DeferredCreationNotice::DeferredCreationNotice(DeferredCreationNotice&& other) noexcept
-    : m_context(std::move(other.m_context)),
-      m_name(other.m_name),
-      m_uncaughtAtCreation(other.m_uncaughtAtCreation) {
+    : m_context(std::move(other.m_context)), m_name(other.m_name), m_uncaughtAtCreation(other.m_uncaughtAtCreation) {
     other.m_name = nullptr;
 }
 

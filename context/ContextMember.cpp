@@ -16,8 +16,7 @@ std::shared_ptr<ContextMember> ContextMember::GetSelf() const {
     return m_self.lock();
 }
 
-void ContextMember::Attach(const std::shared_ptr<CoreContext>& context,
-                           const std::shared_ptr<ContextMember>& self) {
+void ContextMember::Attach(const std::shared_ptr<CoreContext>& context, const std::shared_ptr<ContextMember>& self) {
     std::lock_guard<std::mutex> lock(m_memberLock);
     if (context) m_context = context;
     m_self = self;

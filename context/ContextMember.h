@@ -40,8 +40,7 @@ public:
 
 private:
     friend class CoreContext;
-    void Attach(const std::shared_ptr<CoreContext>& context,
-                const std::shared_ptr<ContextMember>& self);
+    void Attach(const std::shared_ptr<CoreContext>& context, const std::shared_ptr<ContextMember>& self);
 
     const char* const m_name;
     mutable std::mutex m_memberLock;  // guards the two references below

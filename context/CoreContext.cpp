@@ -24,8 +24,7 @@ uint32_t TypeNameHash(const char* name) {
     return hash;
 }
 
-void FilterFiredEventException(const EventReceiverProxyBase* proxy,
-                               const std::shared_ptr<EventReceiver>& receiver) {
+void FilterFiredEventException(const EventReceiverProxyBase* proxy, const std::shared_ptr<EventReceiver>& receiver) {
     CoreContext::Current()->FilterEventException(proxy, receiver);
 }
 
@@ -101,8 +100,7 @@ std::shared_ptr<GlobalCoreContext> GlobalCoreContext::Instance() {
 
 // ---------------------------------------------------------------------------
 
-void CoreContext::AddMemberInternal(std::unique_ptr<SharedPtrWrapBase> wrap,
-                                    const Registration& reg) {
+void CoreContext::AddMemberInternal(std::unique_ptr<SharedPtrWrapBase> wrap, const Registration& reg) {
     const std::type_index key(wrap->Type());
     auto member = wrap->AsContextMember();
     {
@@ -401,8 +399,7 @@ void CoreContext::FilterEventException(const EventReceiverProxyBase* proxy,
 
 // ---------------------------------------------------------------------------
 
-void CoreContext::BroadcastContextCreation(const char* name,
-                                           const std::shared_ptr<CoreContext>& created) {
+void CoreContext::BroadcastContextCreation(const char* name, const std::shared_ptr<CoreContext>& created) {
     std::vector<std::shared_ptr<BoltBase>> bolts;
     {
         std::lock_guard<std::mutex> lock(m_lock);

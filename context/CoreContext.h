@@ -34,9 +34,7 @@ class AutowirableSlot;
 uint32_t TypeNameHash(const char* name);
 
 struct TypeIndexHash {
-    size_t operator()(const std::type_index& type) const noexcept {
-        return TypeNameHash(type.name());
-    }
+    size_t operator()(const std::type_index& type) const noexcept { return TypeNameHash(type.name()); }
 };
 
 // Type-erased holder of one member: the context (weakly) and the object.
@@ -181,8 +179,7 @@ public:
 
     // Called from inside a handler, with the exception in flight.
     void FilterThreadException();
-    void FilterEventException(const EventReceiverProxyBase* proxy,
-                              const std::shared_ptr<EventReceiver>& receiver);
+    void FilterEventException(const EventReceiverProxyBase* proxy, const std::shared_ptr<EventReceiver>& receiver);
 
     std::shared_ptr<OutstandingCountTracker> IncrementOutstandingThreadCount();
 
@@ -211,8 +208,8 @@ private:
     void AddMemberInternal(std::unique_ptr<SharedPtrWrapBase> wrap, const Registration& reg);
     std::shared_ptr<void> FindByType(const std::type_info& type) const;
     std::vector<std::shared_ptr<Object>> AllObjects() const;
-    std::shared_ptr<EventReceiverProxyBase> FindOrCreateProxy(
-        const std::type_index& type, std::shared_ptr<EventReceiverProxyBase> (*make)());
+    std::shared_ptr<EventReceiverProxyBase> FindOrCreateProxy(const std::type_index& type,
+                                                              std::shared_ptr<EventReceiverProxyBase> (*make)());
     void UpdateDeferred();
     void UnregisterReceivers(const std::vector<std::shared_ptr<EventReceiver>>& receivers);
     void RunThreadFilters(const std::exception_ptr& ex);
@@ -233,8 +230,7 @@ private:
     std::map<const AutowirableSlot*, std::unique_ptr<DeferredBase>> m_deferred;
 
     std::list<std::shared_ptr<EventReceiver>> m_receivers;
-    std::unordered_map<std::type_index, std::shared_ptr<EventReceiverProxyBase>, TypeIndexHash>
-        m_proxies;
+    std::unordered_map<std::type_index, std::shared_ptr<EventReceiverProxyBase>, TypeIndexHash> m_proxies;
 
     std::set<std::shared_ptr<ExceptionFilter>> m_filters;
 
@@ -267,8 +263,7 @@ private:
 // exit, also when the scope ends by an exception.
 class CurrentContextScope {
 public:
-    explicit CurrentContextScope(const std::shared_ptr<CoreContext>& context)
-        : m_previous(context->MakeCurrent()) {}
+    explicit CurrentContextScope(const std::shared_ptr<CoreContext>& context) : m_previous(context->MakeCurrent()) {}
     ~CurrentContextScope();
 
     CurrentContextScope(const CurrentContextScope&) = delete;
@@ -316,8 +311,7 @@ std::vector<std::shared_ptr<T>> CoreContext::MembersOf() const {
 
 template <class T>
 std::shared_ptr<EventReceiverProxy<T>> CoreContext::ProxyFor() {
-    auto proxy = FindOrCreateProxy(typeid(T), [] {
-        return std::shared_ptr<EventReceiverProxyBase>(std::make_shared<EventReceiverProxy<T>>());
-    });
+    auto proxy = FindOrCreateProxy(
+        typeid(T), [] { return std::shared_ptr<EventReceiverProxyBase>(std::make_shared<EventReceiverProxy<T>>()); });
     return std::static_pointer_cast<EventReceiverProxy<T>>(proxy);
 }

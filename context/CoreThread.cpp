@@ -42,8 +42,7 @@ bool CoreThread::Start() {
     // The new thread holds the only reference to the maintainer: if the
     // caller kept one, a thread that ends at once could leave the caller
     // dropping the context's last tracker while it holds the context's lock.
-    auto maintainer =
-        std::make_unique<ThreadStatusMaintainer>(std::move(self), std::move(context));
+    auto maintainer = std::make_unique<ThreadStatusMaintainer>(std::move(self), std::move(context));
     std::thread([maintainer = std::move(maintainer)]() mutable {
         (*maintainer)();
         // Dropping the maintainer is the last thing this thread does: it may

@@ -73,8 +73,7 @@ void DispatchQueue::WaitAndDispatchBatch() {
             queue.m_inHand.store(0, std::memory_order_release);
             if (!queue.m_aborted && !batch.empty()) {
                 queue.m_count += batch.size();
-                queue.m_dispatchQueue.insert(queue.m_dispatchQueue.begin(),
-                                             std::make_move_iterator(batch.begin()),
+                queue.m_dispatchQueue.insert(queue.m_dispatchQueue.begin(), std::make_move_iterator(batch.begin()),
                                              std::make_move_iterator(batch.end()));
                 batch.clear();
             }

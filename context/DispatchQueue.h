@@ -110,7 +110,7 @@ private:
     mutable std::mutex m_dispatchLock;
     std::condition_variable m_queueUpdated;
     std::deque<std::unique_ptr<DispatchThunkBase>> m_dispatchQueue;
-    size_t m_count = 0;     // calls in m_dispatchQueue
+    size_t m_count = 0;  // calls in m_dispatchQueue
     // Calls of the batch in hand that have not started yet. Only the owner
     // lowers it, without the lock and only after a call has left the batch,
     // so a reader under the lock never sees less than is really pending.

@@ -22,8 +22,7 @@ public:
 // Reports an exception thrown by a receiver to the exception filters of the
 // firing thread's current context; rethrows it when no filter handles it.
 // Defined with the context.
-void FilterFiredEventException(const EventReceiverProxyBase* proxy,
-                               const std::shared_ptr<EventReceiver>& receiver);
+void FilterFiredEventException(const EventReceiverProxyBase* proxy, const std::shared_ptr<EventReceiver>& receiver);
 
 template <class T>
 class EventReceiverProxy : public EventReceiverProxyBase {

@@ -13,8 +13,7 @@ template <class T>
 class EventSender {
 public:
     EventSender() : m_proxy(CoreContext::Current()->ProxyFor<T>()) {}
-    explicit EventSender(const std::shared_ptr<CoreContext>& context)
-        : m_proxy(context->ProxyFor<T>()) {}
+    explicit EventSender(const std::shared_ptr<CoreContext>& context) : m_proxy(context->ProxyFor<T>()) {}
 
     template <class Op, class... Args>
     void Fire(Op operation, Args&&... args) const {

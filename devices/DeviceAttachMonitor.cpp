@@ -33,8 +33,7 @@ void DeviceAttachMonitor::Reconcile(const std::vector<PresentDevice>& present) {
     for (const auto& [path, context] : known) OnDeviceRemoval(path, context);
 }
 
-std::shared_ptr<CoreContext> DeviceAttachMonitor::OnDeviceArrival(
-    std::shared_ptr<TyvoCameraFactory> factory) {
+std::shared_ptr<CoreContext> DeviceAttachMonitor::OnDeviceArrival(std::shared_ptr<TyvoCameraFactory> factory) {
     // One device at a time.
     if (HasContexts()) return nullptr;
 
@@ -78,8 +77,7 @@ std::shared_ptr<CoreContext> DeviceAttachMonitor::OnDeviceArrival(
     return context;
 }
 
-void DeviceAttachMonitor::OnDeviceRemoval(const std::wstring& path,
-                                          const std::weak_ptr<CoreContext>& context) {
+void DeviceAttachMonitor::OnDeviceRemoval(const std::wstring& path, const std::weak_ptr<CoreContext>& context) {
     if (auto live = context.lock()) live->RequestShutdown();
     Forget(path);
 }
@@ -134,6 +132,4 @@ bool DeviceAttachMonitor::IsRefused(const std::wstring& path) const {
     return m_refusedPaths.count(path) != 0;
 }
 
-void DeviceAttachMonitor::FireMonitorStarted() {
-    m_startedSender.Fire(&AttachmentMonitorListener::OnMonitorStarted);
-}
+void DeviceAttachMonitor::FireMonitorStarted() { m_startedSender.Fire(&AttachmentMonitorListener::OnMonitorStarted); }

@@ -5,9 +5,7 @@
 #include "devices/core/DevicePath.h"
 #include "usb/UsbBusEnumerator.h"
 
-DeviceAttachMonitorLinux::DeviceAttachMonitorLinux() : DeviceAttachMonitor("DeviceAttachMonitorLinux") {
-    Ready();
-}
+DeviceAttachMonitorLinux::DeviceAttachMonitorLinux() : DeviceAttachMonitor("DeviceAttachMonitorLinux") { Ready(); }
 
 DeviceAttachMonitorLinux::~DeviceAttachMonitorLinux() = default;
 
@@ -22,20 +20,18 @@ void DeviceAttachMonitorLinux::Run() {
     }
 
     // Arrivals and leaves are not examined: each one triggers a full rescan.
-    const bool hotplug = enumerator->startHotplug(
-        [this](UsbHotplugEvent, const UsbBusDevice&) { m_scanRequested = true; });
+    const bool hotplug =
+        enumerator->startHotplug([this](UsbHotplugEvent, const UsbBusDevice&) { m_scanRequested = true; });
 
     Scan();
     FireMonitorStarted();
 
     auto lastScan = std::chrono::steady_clock::now();
     while (!ShouldStop()) {
-        enumerator->handleEvents(hotplug ? std::chrono::milliseconds(500)
-                                         : std::chrono::milliseconds(100));
+        enumerator->handleEvents(hotplug ? std::chrono::milliseconds(500) : std::chrono::milliseconds(100));
         if (ShouldStop()) break;
         const auto now = std::chrono::steady_clock::now();
-        if (m_scanRequested.exchange(false) ||
-            (!hotplug && now - lastScan >= kFallbackRescanPeriod)) {
+        if (m_scanRequested.exchange(false) || (!hotplug && now - lastScan >= kFallbackRescanPeriod)) {
             Scan();
             lastScan = std::chrono::steady_clock::now();
         }
@@ -82,9 +78,8 @@ std::vector<PresentDevice> DeviceAttachMonitorLinux::PresentDevices() const {
             // name the device uniquely while it is plugged.
             place = std::to_string(device.busNumber) + "-a" + std::to_string(device.address);
         }
-        present.push_back(
-            {device.hasVideoInterface ? uint32_t(kImageClassDevice) : uint32_t(kUsbClassDevice),
-             ToDevicePath(UsbInstanceId(device.vendorId, device.productId, place))});
+        present.push_back({device.hasVideoInterface ? uint32_t(kImageClassDevice) : uint32_t(kUsbClassDevice),
+                           ToDevicePath(UsbInstanceId(device.vendorId, device.productId, place))});
     }
     return present;
 }

@@ -16,8 +16,8 @@ DeviceModelManifest::DeviceModelManifest() {
                                                                Embedded::kModuleProductId));
     m_models.push_back(
         std::make_shared<DeviceModel<Embedded>>(kImageClassDevice, Embedded::kVendorId, Embedded::kProductId));
-    m_models.push_back(std::make_shared<DeviceModel<CyBootLoaderDevice>>(kUsbClassDevice, Fx3::kVendorId,
-                                                                         Fx3::kBootLoaderProductId));
+    m_models.push_back(
+        std::make_shared<DeviceModel<CyBootLoaderDevice>>(kUsbClassDevice, Fx3::kVendorId, Fx3::kBootLoaderProductId));
     m_models.push_back(std::make_shared<DeviceModel<CyBootProgrammerDevice>>(kUsbClassDevice, Fx3::kVendorId,
                                                                              Fx3::kBootProgrammerProductId));
 }

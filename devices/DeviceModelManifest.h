@@ -14,14 +14,12 @@ public:
 
     // A manifest with other rows, for hosts that support other devices (and
     // for tests of the matching machinery).
-    explicit DeviceModelManifest(std::vector<std::shared_ptr<DeviceModelBase>> models)
-        : m_models(std::move(models)) {}
+    explicit DeviceModelManifest(std::vector<std::shared_ptr<DeviceModelBase>> models) : m_models(std::move(models)) {}
 
     const std::vector<std::shared_ptr<DeviceModelBase>>& Models() const { return m_models; }
 
     // The first model with this kind, vendor and product, or empty.
-    std::shared_ptr<DeviceModelBase> Match(uint32_t kind, uint32_t vendorId,
-                                           uint32_t productId) const;
+    std::shared_ptr<DeviceModelBase> Match(uint32_t kind, uint32_t vendorId, uint32_t productId) const;
 
 private:
     std::vector<std::shared_ptr<DeviceModelBase>> m_models;

@@ -33,8 +33,7 @@ void RefuseChunk(std::string_view source, std::string_view reason, FirmwareImage
 // Returns the reason a chunk with this header cannot be used, or an empty view
 // when its sizes are plausible. available is the number of bytes that follow
 // the header (unknown for a stream that cannot seek: the maximum).
-std::string_view CheckHeader(const ChunkHeader& header, std::uint64_t available,
-                             std::uint32_t maxExpandedSize) {
+std::string_view CheckHeader(const ChunkHeader& header, std::uint64_t available, std::uint32_t maxExpandedSize) {
     if (header.expandedSize > maxExpandedSize) {
         return "expanded size is larger than any image of this kind";
     }
@@ -50,8 +49,8 @@ std::string_view CheckHeader(const ChunkHeader& header, std::uint64_t available,
 }
 
 // Descrambles the stored data in place and expands it.
-void DecodeStored(std::string_view source, const ChunkHeader& header,
-                  std::vector<std::uint8_t>& stored, FirmwareImage& image) {
+void DecodeStored(std::string_view source, const ChunkHeader& header, std::vector<std::uint8_t>& stored,
+                  FirmwareImage& image) {
     const ChunkScrambleKey key = BuildScrambleKey();
     DescrambleChunk(stored.data(), stored.data(), stored.size(), key);
     if (!ExpandChunk(stored, header.expandedSize, image)) {
@@ -61,12 +60,11 @@ void DecodeStored(std::string_view source, const ChunkHeader& header,
 
 }  // namespace
 
-bool ExpandChunk(std::span<const std::uint8_t> descrambled, std::uint32_t expandedSize,
-                 FirmwareImage& image) {
+bool ExpandChunk(std::span<const std::uint8_t> descrambled, std::uint32_t expandedSize, FirmwareImage& image) {
     FirmwareImage expanded(expandedSize);
     uLongf written = expandedSize;
-    const int result = uncompress(expanded.data(), &written, descrambled.data(),
-                                  static_cast<uLong>(descrambled.size()));
+    const int result =
+        uncompress(expanded.data(), &written, descrambled.data(), static_cast<uLong>(descrambled.size()));
     // A stream that ends early is as unusable as a broken one: the header
     // promised more, and a truncated image must not reach the device.
     if (result != Z_OK || written != expandedSize) {
@@ -77,8 +75,7 @@ bool ExpandChunk(std::span<const std::uint8_t> descrambled, std::uint32_t expand
     return true;
 }
 
-void ReadFirmwareImage(const std::string& path, FirmwareImage& image,
-                       std::uint32_t maxExpandedSize) {
+void ReadFirmwareImage(const std::string& path, FirmwareImage& image, std::uint32_t maxExpandedSize) {
     // A folder opens like a file on Linux and only fails at the first read;
     // for the user it is a file that cannot be opened.
     std::error_code folderCheck;
@@ -111,8 +108,7 @@ void ReadFirmwareImage(const std::string& path, FirmwareImage& image,
         file.clear();  // not seekable (a pipe): the read below finds the end
     }
 
-    if (const std::string_view reason = CheckHeader(header, available, maxExpandedSize);
-        !reason.empty()) {
+    if (const std::string_view reason = CheckHeader(header, available, maxExpandedSize); !reason.empty()) {
         RefuseChunk(path, reason, image);
         return;
     }
@@ -134,8 +130,7 @@ void ReadFirmwareImageFromMemory(std::span<const std::uint8_t> fileBytes, Firmwa
         return;
     }
     const ChunkHeader header = ParseHeader(fileBytes.data());
-    if (const std::string_view reason =
-            CheckHeader(header, fileBytes.size() - kChunkHeaderSize, maxExpandedSize);
+    if (const std::string_view reason = CheckHeader(header, fileBytes.size() - kChunkHeaderSize, maxExpandedSize);
         !reason.empty()) {
         RefuseChunk(source, reason, image);
         return;

@@ -36,8 +36,7 @@ struct ChunkHeader {
 //   image empty, so that nothing half-expanded is passed on as firmware.
 // Console lines go to standard output; a line naming the file and the reason
 // goes to standard error.
-void ReadFirmwareImage(const std::string& path, FirmwareImage& image,
-                       std::uint32_t maxExpandedSize);
+void ReadFirmwareImage(const std::string& path, FirmwareImage& image, std::uint32_t maxExpandedSize);
 
 // The same for the bytes of a whole chunk file already in memory.
 void ReadFirmwareImageFromMemory(std::span<const std::uint8_t> fileBytes, FirmwareImage& image,
@@ -46,5 +45,4 @@ void ReadFirmwareImageFromMemory(std::span<const std::uint8_t> fileBytes, Firmwa
 // Expands the descrambled stored data into image. True only when the zlib
 // stream is intact and yields exactly expandedSize bytes; image is empty
 // otherwise. Prints nothing.
-bool ExpandChunk(std::span<const std::uint8_t> descrambled, std::uint32_t expandedSize,
-                 FirmwareImage& image);
+bool ExpandChunk(std::span<const std::uint8_t> descrambled, std::uint32_t expandedSize, FirmwareImage& image);

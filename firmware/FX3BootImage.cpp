@@ -58,9 +58,7 @@ bool IsValidBootImage(const FirmwareImage& image) {
 }
 
 std::uint8_t ModelFlags(std::string_view serial) {
-    const auto contains = [serial](std::string_view text) {
-        return serial.find(text) != std::string_view::npos;
-    };
+    const auto contains = [serial](std::string_view text) { return serial.find(text) != std::string_view::npos; };
     std::uint8_t flags = 0;
     if (!contains("MKT-21")) {
         flags |= 0x01;
@@ -84,8 +82,7 @@ bool PersonaliseImage(FirmwareImage& image, const std::string& serial) {
     if (!IsValidBootImage(image)) {
         return false;
     }
-    const auto marker =
-        std::search(image.begin(), image.end(), SerialMarker.begin(), SerialMarker.end());
+    const auto marker = std::search(image.begin(), image.end(), SerialMarker.begin(), SerialMarker.end());
     if (marker == image.end()) {
         return false;
     }
@@ -99,10 +96,8 @@ bool PersonaliseImage(FirmwareImage& image, const std::string& serial) {
     // bytes are known to walk.
     FirmwareImage patched = image;
     const std::size_t serialBytes = std::min(serial.size(), kSerialBytesInMarker);
-    std::fill_n(patched.begin() + static_cast<std::ptrdiff_t>(markerOffset), SerialMarker.size(),
-                std::uint8_t{0});
-    std::copy_n(serial.begin(), serialBytes,
-                patched.begin() + static_cast<std::ptrdiff_t>(markerOffset));
+    std::fill_n(patched.begin() + static_cast<std::ptrdiff_t>(markerOffset), SerialMarker.size(), std::uint8_t{0});
+    std::copy_n(serial.begin(), serialBytes, patched.begin() + static_cast<std::ptrdiff_t>(markerOffset));
     patched[markerOffset + kModelFlagsOffset] = ModelFlags(serial);
 
     const std::optional<BootImageWalk> walk = WalkBootImage(patched);

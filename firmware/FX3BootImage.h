@@ -20,8 +20,8 @@ inline constexpr std::size_t kBootImageHeaderSize = 4;
 // Controller images carry this marker inside their data. Personalisation
 // overwrites it with the serial number; the model-flags byte lies
 // kModelFlagsOffset bytes after the marker's first byte.
-inline constexpr std::array<std::uint8_t, 14> SerialMarker = {
-    0xDE, 0xAD, 0xBE, 0xEF, 0xDE, 0xAD, 0xBE, 0xEF, 0xDE, 0xAD, 0xBE, 0xEF, 0xDE, 0xAD};
+inline constexpr std::array<std::uint8_t, 14> SerialMarker = {0xDE, 0xAD, 0xBE, 0xEF, 0xDE, 0xAD, 0xBE,
+                                                              0xEF, 0xDE, 0xAD, 0xBE, 0xEF, 0xDE, 0xAD};
 inline constexpr std::size_t kModelFlagsOffset = 97;
 // At most this many serial characters fit into the marker; the rest of the
 // marker is zero-filled.

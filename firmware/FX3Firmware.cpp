@@ -8,10 +8,8 @@ FX3Firmware::FX3Firmware(const std::string& newerImagePath, const std::string& o
     ReadFirmwareImage(olderImagePath, m_olderImage, maxImageSize);
 }
 
-FirmwareImage FX3Firmware::ImageForDevice(std::int32_t firmwareVersion,
-                                          const std::string& serial) const {
-    FirmwareImage image =
-        firmwareVersion >= kNewerImageFromVersion ? m_newerImage : m_olderImage;
+FirmwareImage FX3Firmware::ImageForDevice(std::int32_t firmwareVersion, const std::string& serial) const {
+    FirmwareImage image = firmwareVersion >= kNewerImageFromVersion ? m_newerImage : m_olderImage;
     // Personalisation is best effort here: the stages write the image either
     // way, and PersonaliseImage has already told the user when the serial is
     // missing.

@@ -13,8 +13,7 @@ public:
 
     // A copy of the image for a controller running firmwareVersion,
     // personalised with its serial number when that is possible.
-    virtual FirmwareImage ImageForDevice(std::int32_t firmwareVersion,
-                                         const std::string& serial) const = 0;
+    virtual FirmwareImage ImageForDevice(std::int32_t firmwareVersion, const std::string& serial) const = 0;
 };
 
 // The two controller images: app2.dat for controllers whose firmware version
@@ -32,8 +31,7 @@ public:
     // The copy is returned whether or not personalisation succeeded: an image
     // that is not a valid boot image, has no serial marker, or comes with an
     // empty serial is returned as it was read.
-    FirmwareImage ImageForDevice(std::int32_t firmwareVersion,
-                                 const std::string& serial) const override;
+    FirmwareImage ImageForDevice(std::int32_t firmwareVersion, const std::string& serial) const override;
 
     const FirmwareImage& newerImage() const { return m_newerImage; }
     const FirmwareImage& olderImage() const { return m_olderImage; }

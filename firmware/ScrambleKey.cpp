@@ -13,8 +13,7 @@ ChunkScrambleKey BuildScrambleKey(std::uint32_t seed) {
     return key;
 }
 
-void DescrambleChunk(const std::uint8_t* in, std::uint8_t* out, std::size_t n,
-                     const ChunkScrambleKey& key) {
+void DescrambleChunk(const std::uint8_t* in, std::uint8_t* out, std::size_t n, const ChunkScrambleKey& key) {
     for (std::size_t i = 0; i < n; ++i) {
         out[i] = static_cast<std::uint8_t>(in[i] ^ key[i % kScrambleKeySize]);
     }

@@ -21,5 +21,4 @@ ChunkScrambleKey BuildScrambleKey(std::uint32_t seed = kScrambleSeed);
 
 // out[i] = key[i mod 128] XOR in[i] for n bytes. XOR is its own inverse, so
 // the same call scrambles and descrambles; in and out may be the same buffer.
-void DescrambleChunk(const std::uint8_t* in, std::uint8_t* out, std::size_t n,
-                     const ChunkScrambleKey& key);
+void DescrambleChunk(const std::uint8_t* in, std::uint8_t* out, std::size_t n, const ChunkScrambleKey& key);

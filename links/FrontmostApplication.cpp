@@ -1,7 +1,6 @@
 #include "links/FrontmostApplication.h"
 
-void FrontmostApplicationTracker::report(uint32_t pid, const std::string& path,
-                                         const std::string& title) {
+void FrontmostApplicationTracker::report(uint32_t pid, const std::string& path, const std::string& title) {
     std::lock_guard<std::mutex> lock(m_reportLock);
     m_reported = true;
     if (pid != m_reportedApplication.pid) m_reportedApplication = {pid, path, title};

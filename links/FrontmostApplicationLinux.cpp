@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "links/FrontmostApplication.h"

@@ -35,8 +35,7 @@ LinkCipher::LinkCipher(const uint8_t* key, size_t length) : m_schedule(std::make
 
 LinkCipher::~LinkCipher() = default;
 
-void LinkCipher::cfb64(const void* in, void* out, size_t length, const uint8_t* vector,
-                       bool encrypt) const {
+void LinkCipher::cfb64(const void* in, void* out, size_t length, const uint8_t* vector, bool encrypt) const {
     unsigned char iv[kBlockSize];
     std::memcpy(iv, vector, kBlockSize);
     int position = 0;

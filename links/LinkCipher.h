@@ -35,8 +35,7 @@ public:
     void decipher(const void* in, void* out, size_t length) const;
 
     // The general form, from the given 8-byte vector (left unchanged).
-    void cfb64(const void* in, void* out, size_t length, const uint8_t* vector,
-               bool encrypt) const;
+    void cfb64(const void* in, void* out, size_t length, const uint8_t* vector, bool encrypt) const;
 
 private:
     struct Schedule;

@@ -11,8 +11,7 @@ LinkClient::LinkClient(std::shared_ptr<LinkManager> manager, const Options& opti
     : m_options(options), m_manager(std::move(manager)) {
     m_manager->setCipherEnabled(m_options.cipher);
     const std::string name = linkName("CommandLink");
-    m_manager->declare(name, LinkPattern::RequestReply, LinkTransport::Tcp, m_options.commandPort,
-                       m_options.host);
+    m_manager->declare(name, LinkPattern::RequestReply, LinkTransport::Tcp, m_options.commandPort, m_options.host);
     if (auto endpoint = m_manager->open(name, LinkKind::Request)) {
         m_command = std::make_unique<LinkEndpointRpc>(std::move(endpoint));
     }
@@ -55,8 +54,7 @@ bool LinkClient::authenticate(const std::string& version, uint32_t pid, const st
     return m_clientId != 0;
 }
 
-std::optional<std::map<std::string, Value>> LinkClient::getConfiguration(
-    const std::vector<std::string>& keys) {
+std::optional<std::map<std::string, Value>> LinkClient::getConfiguration(const std::vector<std::string>& keys) {
     Tyvo::Message::Request request;
     request.set_type(203);
     auto* list = request.mutable_keys();
@@ -67,8 +65,7 @@ std::optional<std::map<std::string, Value>> LinkClient::getConfiguration(
     return fromConfigSettings(response->settings());
 }
 
-std::optional<std::vector<std::string>> LinkClient::setConfiguration(
-    const std::map<std::string, Value>& values) {
+std::optional<std::vector<std::string>> LinkClient::setConfiguration(const std::map<std::string, Value>& values) {
     Tyvo::Message::Request request;
     request.set_type(202);
     toConfigSettings(values, *request.mutable_settings());
@@ -86,8 +83,7 @@ std::optional<std::vector<std::string>> LinkClient::subscribe(const std::vector<
     events->set_subscribe(subscribe);
     auto response = this->request(std::move(request));
     if (!response || response->type() != 304 || response->status() != 0) return std::nullopt;
-    return std::vector<std::string>(response->events().resources().begin(),
-                                    response->events().resources().end());
+    return std::vector<std::string>(response->events().resources().begin(), response->events().resources().end());
 }
 
 std::optional<Tyvo::Message::DeviceList> LinkClient::devices() {
@@ -115,8 +111,7 @@ bool LinkClient::connectEvents() {
     if (m_events) return true;
     if (m_eventPort <= 0) return false;
     const std::string name = linkName("EventLink");
-    m_manager->declare(name, LinkPattern::PublishSubscribe, LinkTransport::Tcp, m_eventPort,
-                       m_options.host);
+    m_manager->declare(name, LinkPattern::PublishSubscribe, LinkTransport::Tcp, m_eventPort, m_options.host);
     auto endpoint = m_manager->open(name, LinkKind::Subscriber);
     if (!endpoint) return false;
     m_events = std::make_unique<LinkEndpointRpc>(std::move(endpoint));

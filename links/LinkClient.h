@@ -47,8 +47,8 @@ public:
     std::optional<Tyvo::Message::Response> request(Tyvo::Message::Request request);
 
     // Authenticates; true when the host accepted the client.
-    bool authenticate(const std::string& version = "1.0.2+0", uint32_t pid = 0,
-                      const std::string& title = "", const std::string& app = "");
+    bool authenticate(const std::string& version = "1.0.2+0", uint32_t pid = 0, const std::string& title = "",
+                      const std::string& app = "");
     uint32_t clientId() const { return m_clientId; }
     int eventPort() const { return m_eventPort; }
 
@@ -57,8 +57,7 @@ public:
     // The keys the host took; empty on failure.
     std::optional<std::vector<std::string>> setConfiguration(const std::map<std::string, Value>& values);
     // The resource names the host acknowledged.
-    std::optional<std::vector<std::string>> subscribe(const std::vector<std::string>& resources,
-                                                      bool subscribe = true);
+    std::optional<std::vector<std::string>> subscribe(const std::vector<std::string>& resources, bool subscribe = true);
     std::optional<Tyvo::Message::DeviceList> devices();
     // Reports the frontmost application; also keeps the client from expiring.
     bool ping(uint32_t pid = 0, const std::string& title = "", const std::string& path = "");

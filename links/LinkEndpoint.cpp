@@ -16,8 +16,7 @@ int LinkEndpoint::send(const void* bytes, size_t length, bool more) {
 
 bool LinkEndpoint::sendPart(const void* bytes, size_t length, bool more) {
     auto manager = m_manager.lock();
-    return manager &&
-           manager->sendPart(m_slot, m_generation, bytes, length, more) == static_cast<int>(length);
+    return manager && manager->sendPart(m_slot, m_generation, bytes, length, more) == static_cast<int>(length);
 }
 
 int LinkEndpoint::receive(void* buffer, size_t capacity, bool wait, bool& more) {
@@ -29,13 +28,11 @@ int LinkEndpoint::receive(void* buffer, size_t capacity, bool wait, bool& more) 
     return manager->receiveUntil(m_slot, m_generation, buffer, capacity, deadline, more);
 }
 
-int LinkEndpoint::receive(void* buffer, size_t capacity, std::chrono::milliseconds maxWait,
-                          bool& more) {
+int LinkEndpoint::receive(void* buffer, size_t capacity, std::chrono::milliseconds maxWait, bool& more) {
     more = false;
     auto manager = m_manager.lock();
     if (!manager) return -1;
-    return manager->receiveUntil(m_slot, m_generation, buffer, capacity,
-                                 LinkManager::Clock::now() + maxWait, more);
+    return manager->receiveUntil(m_slot, m_generation, buffer, capacity, LinkManager::Clock::now() + maxWait, more);
 }
 
 bool LinkEndpoint::waitReadable(std::chrono::milliseconds maxWait) {

@@ -48,8 +48,7 @@ bool readFramedMessage(LinkEndpointCopyInputStream& input, Tyvo::Message::Messag
     return true;
 }
 
-bool LinkEndpointRpc::read(Tyvo::Message::Message& message,
-                           std::optional<std::chrono::milliseconds> firstPartWait) {
+bool LinkEndpointRpc::read(Tyvo::Message::Message& message, std::optional<std::chrono::milliseconds> firstPartWait) {
     std::lock_guard<std::mutex> lock(m_readLock);
     return readFramedMessage(m_input, message, firstPartWait);
 }

@@ -28,12 +28,11 @@ int kindOfSocketType(int type) {
 // Which endpoints bind (the others connect).
 bool bindsOnLink(int pattern, int kind, int openCount) {
     switch (pattern) {
-    case LinkPattern::Pair: return openCount == 0;
-    case LinkPattern::PublishSubscribe: return kind == LinkKind::Publisher;
-    case LinkPattern::PushPull: return kind == LinkKind::Pull;
-    case LinkPattern::RequestReply:
-        return kind == LinkKind::Reply || kind == LinkKind::ExtendedReply;
-    default: return false;
+        case LinkPattern::Pair: return openCount == 0;
+        case LinkPattern::PublishSubscribe: return kind == LinkKind::Publisher;
+        case LinkPattern::PushPull: return kind == LinkKind::Pull;
+        case LinkPattern::RequestReply: return kind == LinkKind::Reply || kind == LinkKind::ExtendedReply;
+        default: return false;
     }
 }
 
@@ -79,8 +78,7 @@ LinkManager::~LinkManager() {
     if (m_terminator.joinable()) m_terminator.join();
 }
 
-bool LinkManager::declare(const std::string& name, int pattern, int transport, int port,
-                          const std::string& host) {
+bool LinkManager::declare(const std::string& name, int pattern, int transport, int port, const std::string& host) {
     std::lock_guard<std::mutex> lock(m_managerLock);
     if (m_declarations.count(name)) return true;
 
@@ -96,8 +94,7 @@ bool LinkManager::declare(const std::string& name, int pattern, int transport, i
         // The only clients are on this machine ("localhost"), so the links
         // listen on the loopback interface alone, not on every interface.
         link.bindAddress = "tcp://127.0.0.1:" + (port == 0 ? std::string("*") : std::to_string(port));
-        link.connectAddress =
-            "tcp://" + (host.empty() ? std::string("localhost") : host) + ":" + std::to_string(port);
+        link.connectAddress = "tcp://" + (host.empty() ? std::string("localhost") : host) + ":" + std::to_string(port);
     }
     m_declarations.emplace(name, std::move(link));
     return true;
@@ -116,8 +113,7 @@ std::unique_ptr<LinkEndpoint> LinkManager::open(const std::string& name, int kin
     if (it == m_declarations.end() || kind < 0 || kind >= LinkKind::Count || !m_context) {
         return nullptr;
     }
-    auto free = std::find_if(m_slots.begin(), m_slots.end(),
-                             [](const Slot& s) { return s.socket == nullptr; });
+    auto free = std::find_if(m_slots.begin(), m_slots.end(), [](const Slot& s) { return s.socket == nullptr; });
     if (free == m_slots.end()) return nullptr;
     Slot& slot = *free;
     LinkDeclaration& link = it->second;
@@ -194,8 +190,7 @@ int LinkManager::send(int slot, const void* bytes, size_t length, bool more) {
     return std::max(sendPart(slot, 0, bytes, length, more), 0);
 }
 
-int LinkManager::sendPart(int index, Generation generation, const void* bytes, size_t length,
-                          bool more) {
+int LinkManager::sendPart(int index, Generation generation, const void* bytes, size_t length, bool more) {
     if (!validSlot(index) || length > static_cast<size_t>(INT_MAX)) return -1;
     Slot& slot = m_slots[index];
     std::lock_guard<std::mutex> sendLock(slot.m_sendLock);
@@ -233,8 +228,7 @@ int LinkManager::receive(int slot, void* buffer, size_t capacity, bool wait, boo
     return receiveUntil(slot, 0, buffer, capacity, deadline, more);
 }
 
-int LinkManager::receive(int slot, void* buffer, size_t capacity, std::chrono::milliseconds maxWait,
-                         bool& more) {
+int LinkManager::receive(int slot, void* buffer, size_t capacity, std::chrono::milliseconds maxWait, bool& more) {
     return receiveUntil(slot, 0, buffer, capacity, Clock::now() + maxWait, more);
 }
 

@@ -51,8 +51,7 @@ public:
     // first bound (the declaration then holds the chosen port). An empty host
     // means "localhost". A name declared already is left unchanged. Always
     // returns true.
-    bool declare(const std::string& name, int pattern, int transport, int port,
-                 const std::string& host);
+    bool declare(const std::string& name, int pattern, int transport, int port, const std::string& host);
 
     // The declaration of a link, if declared.
     std::optional<LinkDeclaration> declaration(const std::string& name) const;
@@ -76,8 +75,7 @@ public:
     // arrives or the slot is closed; without, it does not block.
     int receive(int slot, void* buffer, size_t capacity, bool wait, bool& more);
     // As above, waiting at most `maxWait`.
-    int receive(int slot, void* buffer, size_t capacity, std::chrono::milliseconds maxWait,
-                bool& more);
+    int receive(int slot, void* buffer, size_t capacity, std::chrono::milliseconds maxWait, bool& more);
 
     // Waits at most `maxWait` until a part can be received, without
     // receiving it; true when one can.

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-LinkEndpointCopyInputStream::LinkEndpointCopyInputStream(LinkPartSource& source,
-                                                         size_t maxMessageSize)
+LinkEndpointCopyInputStream::LinkEndpointCopyInputStream(LinkPartSource& source, size_t maxMessageSize)
     : m_source(source), m_maxMessageSize(maxMessageSize), m_buffer(new uint8_t[kPartSize]) {}
 
 LinkEndpointCopyInputStream::~LinkEndpointCopyInputStream() = default;
@@ -23,11 +22,13 @@ void LinkEndpointCopyInputStream::beginMessage(std::optional<std::chrono::millis
 bool LinkEndpointCopyInputStream::receiveNextPart() {
     while (!m_ended) {
         bool more = false;
-        int n = m_source.receivePart(m_buffer.get(), kPartSize,
-                                     m_started ? std::nullopt : m_firstPartWait, more);
+        int n = m_source.receivePart(m_buffer.get(), kPartSize, m_started ? std::nullopt : m_firstPartWait, more);
         if (n < 0) {
             // Nothing at all is no error; a message cut short is.
-            if (m_started) m_failed = true; else m_nothingWaiting = true;
+            if (m_started)
+                m_failed = true;
+            else
+                m_nothingWaiting = true;
             m_ended = true;
             return false;
         }
@@ -38,8 +39,7 @@ bool LinkEndpointCopyInputStream::receiveNextPart() {
         // Empty parts cost nothing in bytes, so their number is limited too:
         // a message of the maximum size needs this many parts and its end part.
         const size_t maxParts = m_maxMessageSize / kPartSize + 2;
-        if (static_cast<size_t>(n) > kPartSize || m_received > m_maxMessageSize ||
-            m_parts > maxParts) {
+        if (static_cast<size_t>(n) > kPartSize || m_received > m_maxMessageSize || m_parts > maxParts) {
             // Not one of ours: take the rest off the link and drop it all.
             m_failed = true;
             m_size = m_position = 0;

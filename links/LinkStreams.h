@@ -20,8 +20,8 @@ public:
     // Receives one part as LinkEndpoint::receive does: returns its size (only
     // `capacity` bytes stored when larger), or -1 when nothing came. Without
     // a wait limit the call waits until a part comes or the source closes.
-    virtual int receivePart(void* buffer, size_t capacity,
-                            std::optional<std::chrono::milliseconds> maxWait, bool& more) = 0;
+    virtual int receivePart(void* buffer, size_t capacity, std::optional<std::chrono::milliseconds> maxWait,
+                            bool& more) = 0;
 };
 
 // Where the output stream sends its parts.

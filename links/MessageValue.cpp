@@ -3,21 +3,21 @@
 void toMessageValue(const Value& value, Tyvo::Message::Value& message) {
     message.Clear();
     switch (value.typeCode()) {
-    case 1: message.set_bool_value(*value.as<bool>()); break;
-    case 2: message.set_int_value(*value.as<int32_t>()); break;
-    case 3: message.set_uint_value(*value.as<uint32_t>()); break;
-    case 4: message.set_int64_value(*value.as<int64_t>()); break;
-    case 5: message.set_uint64_value(*value.as<uint64_t>()); break;
-    case 6: message.set_float_value(*value.as<float>()); break;
-    case 7: message.set_double_value(*value.as<double>()); break;
-    case 8: message.set_double_value(static_cast<double>(*value.as<long double>())); break;
-    case 9: message.set_string_value(*value.as<std::string>()); break;
-    case 10:
-        for (const Value& element : *value.as<Value::Array>()) {
-            toMessageValue(element, *message.add_elements());
-        }
-        break;
-    default: break;  // null, object, enumeration: no message form
+        case 1: message.set_bool_value(*value.as<bool>()); break;
+        case 2: message.set_int_value(*value.as<int32_t>()); break;
+        case 3: message.set_uint_value(*value.as<uint32_t>()); break;
+        case 4: message.set_int64_value(*value.as<int64_t>()); break;
+        case 5: message.set_uint64_value(*value.as<uint64_t>()); break;
+        case 6: message.set_float_value(*value.as<float>()); break;
+        case 7: message.set_double_value(*value.as<double>()); break;
+        case 8: message.set_double_value(static_cast<double>(*value.as<long double>())); break;
+        case 9: message.set_string_value(*value.as<std::string>()); break;
+        case 10:
+            for (const Value& element : *value.as<Value::Array>()) {
+                toMessageValue(element, *message.add_elements());
+            }
+            break;
+        default: break;  // null, object, enumeration: no message form
     }
 }
 
@@ -41,8 +41,7 @@ Value fromMessageValue(const Tyvo::Message::Value& message) {
     return Value();
 }
 
-void toConfigSettings(const std::map<std::string, Value>& values,
-                      Tyvo::Message::ConfigSettings& settings) {
+void toConfigSettings(const std::map<std::string, Value>& values, Tyvo::Message::ConfigSettings& settings) {
     for (const auto& [key, value] : values) {
         if (value.typeCode() == 0) continue;
         auto* entry = settings.add_entries();

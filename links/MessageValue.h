@@ -18,8 +18,7 @@ void toMessageValue(const Value& value, Tyvo::Message::Value& message);
 Value fromMessageValue(const Tyvo::Message::Value& message);
 
 // One entry per value that has a message form (type code not 0).
-void toConfigSettings(const std::map<std::string, Value>& values,
-                      Tyvo::Message::ConfigSettings& settings);
+void toConfigSettings(const std::map<std::string, Value>& values, Tyvo::Message::ConfigSettings& settings);
 
 // One entry per complete key/value pair whose value is not null; a later
 // duplicate key replaces the earlier one.

@@ -19,8 +19,7 @@ std::string lowerCase(std::string text) {
 
 std::string comparablePath(const std::string& path) { return lowerCase(withBackslashes(path)); }
 
-ProxyPolicy readProxyPolicy(std::istream& in,
-                            const std::function<bool(const std::string&)>& isConnectedClient) {
+ProxyPolicy readProxyPolicy(std::istream& in, const std::function<bool(const std::string&)>& isConnectedClient) {
     ProxyPolicy policy;
     Value document;
     in >> document;  // lenient: a malformed file leaves the document null
@@ -56,8 +55,7 @@ ProxyPolicy readProxyPolicy(std::istream& in,
     return policy;
 }
 
-ProxyPolicy loadProxyPolicy(const std::string& path,
-                            const std::function<bool(const std::string&)>& isConnectedClient) {
+ProxyPolicy loadProxyPolicy(const std::string& path, const std::function<bool(const std::string&)>& isConnectedClient) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return ProxyPolicy{};
     return readProxyPolicy(in, isConnectedClient);

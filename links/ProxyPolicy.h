@@ -28,7 +28,5 @@ struct ProxyPolicy {
 //     "proxies": [{"proxy": <path>, "clients": [{"client": <path>, "title": <text>}]}]}}
 // A proxy that is the path of a connected client (`isConnectedClient`) is
 // not listed. Anything missing or malformed leaves that part empty.
-ProxyPolicy readProxyPolicy(std::istream& in,
-                            const std::function<bool(const std::string&)>& isConnectedClient);
-ProxyPolicy loadProxyPolicy(const std::string& path,
-                            const std::function<bool(const std::string&)>& isConnectedClient);
+ProxyPolicy readProxyPolicy(std::istream& in, const std::function<bool(const std::string&)>& isConnectedClient);
+ProxyPolicy loadProxyPolicy(const std::string& path, const std::function<bool(const std::string&)>& isConnectedClient);

@@ -51,8 +51,7 @@ const ClientVersion& serverVersion() {
 }
 
 bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 // The protocol-buffer library writes its complaints about malformed input to
@@ -85,10 +84,10 @@ ResourceHost::ResourceHost(const ResourceHostOptions& options)
     if (m_options.openLinks) {
         AutoRequired<LinkManager> links;
         m_links = links.shared();
-        m_links->declare(kCommandLink, LinkPattern::RequestReply, LinkTransport::Tcp,
-                         m_options.commandPort, "localhost");
-        m_links->declare(kEventLink, LinkPattern::PublishSubscribe, LinkTransport::Tcp,
-                         m_options.eventPort, "localhost");
+        m_links->declare(kCommandLink, LinkPattern::RequestReply, LinkTransport::Tcp, m_options.commandPort,
+                         "localhost");
+        m_links->declare(kEventLink, LinkPattern::PublishSubscribe, LinkTransport::Tcp, m_options.eventPort,
+                         "localhost");
     }
     google::protobuf::SetLogHandler(&silenceProtobufLog);
     if (m_options.openLinks) {
@@ -105,8 +104,7 @@ ResourceHost::ResourceHost(const ResourceHostOptions& options)
     const auto& parameters = gestureParameters();
     for (size_t i = 0; i < parameters.size(); ++i) {
         m_gestures[i] = parameters[i].second;
-        if (Config::addDynamic(parameters[i].first,
-                               std::make_shared<Config::DynamicVariable<double>>(m_gestures[i]))) {
+        if (Config::addDynamic(parameters[i].first, std::make_shared<Config::DynamicVariable<double>>(m_gestures[i]))) {
             m_registeredGestures.emplace_back(parameters[i].first);
         }
     }
@@ -123,11 +121,10 @@ ResourceHost::~ResourceHost() {
 }
 
 void ResourceHost::start() {
-    Config::addListener(kListenerName, [this](const std::string& key, const Value& value) {
-        onConfigurationChanged(key, value);
-    });
-    m_policy = loadProxyPolicy(m_options.policyPath,
-                               [this](const std::string& path) { return isConnectedClientPath(path); });
+    Config::addListener(kListenerName,
+                        [this](const std::string& key, const Value& value) { onConfigurationChanged(key, value); });
+    m_policy =
+        loadProxyPolicy(m_options.policyPath, [this](const std::string& path) { return isConnectedClientPath(path); });
     m_log.info("ResourceHost running");
 }
 
@@ -362,43 +359,43 @@ void ResourceHost::handleRequest(const Message& message, Message& reply) {
 
 void ResourceHost::handleClientRequest(Client& client, const Request& request, Response& response) {
     switch (request.type()) {
-    case kPing:
-        if (request.has_ping()) {
-            const auto& ping = request.ping();
-            if (ping.has_pid() && ping.has_title() && ping.has_path() && ping.pid() != 0) {
-                m_frontmost.report(ping.pid(), ping.path(), ping.title());
+        case kPing:
+            if (request.has_ping()) {
+                const auto& ping = request.ping();
+                if (ping.has_pid() && ping.has_title() && ping.has_path() && ping.pid() != 0) {
+                    m_frontmost.report(ping.pid(), ping.path(), ping.title());
+                }
             }
-        }
-        response.set_type(301);
-        response.set_status(0);
-        break;
-    case kSetConfiguration: setConfiguration(request, response); break;
-    case kGetConfiguration: getConfiguration(request, response); break;
-    case kSubscribe: subscribe(client, request, response); break;
-    case kPolicy:
-        if (request.has_policy()) {
-            const uint32_t requested = request.policy();
-            int32_t backgroundMode = 0;
-            Config::get("background_app_mode", backgroundMode);
-            uint32_t effective = requested & ~kBackgroundFramesBit;
-            if ((requested & kBackgroundFramesBit) &&
-                (backgroundMode != 0 || (requested >> 24) == kBackgroundGrantByte)) {
-                effective |= kBackgroundFramesBit;
+            response.set_type(301);
+            response.set_status(0);
+            break;
+        case kSetConfiguration: setConfiguration(request, response); break;
+        case kGetConfiguration: getConfiguration(request, response); break;
+        case kSubscribe: subscribe(client, request, response); break;
+        case kPolicy:
+            if (request.has_policy()) {
+                const uint32_t requested = request.policy();
+                int32_t backgroundMode = 0;
+                Config::get("background_app_mode", backgroundMode);
+                uint32_t effective = requested & ~kBackgroundFramesBit;
+                if ((requested & kBackgroundFramesBit) &&
+                    (backgroundMode != 0 || (requested >> 24) == kBackgroundGrantByte)) {
+                    effective |= kBackgroundFramesBit;
+                }
+                {
+                    std::lock_guard<std::mutex> lock(m_clientLock);
+                    client.requestedPolicy = requested;
+                    client.effectivePolicy = effective;
+                }
+                response.set_policy(effective);
             }
-            {
-                std::lock_guard<std::mutex> lock(m_clientLock);
-                client.requestedPolicy = requested;
-                client.effectivePolicy = effective;
-            }
-            response.set_policy(effective);
-        }
-        [[fallthrough]];
-    case kDevices:
-        response.set_type(309);
-        fillDevices(*response.mutable_devices());
-        response.set_status(0);
-        break;
-    default: break;  // unknown request: type 0
+            [[fallthrough]];
+        case kDevices:
+            response.set_type(309);
+            fillDevices(*response.mutable_devices());
+            response.set_status(0);
+            break;
+        default: break;  // unknown request: type 0
     }
 }
 
@@ -533,9 +530,8 @@ void ResourceHost::fillDevices(Tyvo::Message::DeviceList& list) {
 bool ResourceHost::isConnectedClientPath(const std::string& path) const {
     const std::string wanted = comparablePath(path);
     std::lock_guard<std::mutex> lock(m_clientLock);
-    return std::any_of(m_clients.begin(), m_clients.end(), [&](const auto& entry) {
-        return comparablePath(entry.second.applicationPath) == wanted;
-    });
+    return std::any_of(m_clients.begin(), m_clients.end(),
+                       [&](const auto& entry) { return comparablePath(entry.second.applicationPath) == wanted; });
 }
 
 size_t ResourceHost::clientCount() const {

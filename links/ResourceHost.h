@@ -124,12 +124,10 @@ private:
     void onConfigurationChanged(const std::string& key, const Value& value);
 
     void authenticate(const Tyvo::Message::Request& request, Tyvo::Message::Response& response);
-    void handleClientRequest(Client& client, const Tyvo::Message::Request& request,
-                             Tyvo::Message::Response& response);
+    void handleClientRequest(Client& client, const Tyvo::Message::Request& request, Tyvo::Message::Response& response);
     void setConfiguration(const Tyvo::Message::Request& request, Tyvo::Message::Response& response);
     void getConfiguration(const Tyvo::Message::Request& request, Tyvo::Message::Response& response);
-    void subscribe(Client& client, const Tyvo::Message::Request& request,
-                   Tyvo::Message::Response& response);
+    void subscribe(Client& client, const Tyvo::Message::Request& request, Tyvo::Message::Response& response);
     void fillDevices(Tyvo::Message::DeviceList& devices);
     uint32_t newClientId();
     bool isConnectedClientPath(const std::string& path) const;

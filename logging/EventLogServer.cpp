@@ -27,10 +27,7 @@ LogOutput parseLogOutput(const std::string& text, bool allowCsv, bool& csv) {
 EventLogServer::EventLogServer() : EventLogServer(systemLogClock(), std::cout) {}
 
 EventLogServer::EventLogServer(std::shared_ptr<LogClock> clock, std::ostream& console, std::string logFolder)
-    : CoreThread("EventLogServer"),
-      m_clock(std::move(clock)),
-      m_console(console),
-      m_logFolder(std::move(logFolder)) {
+    : CoreThread("EventLogServer"), m_clock(std::move(clock)), m_console(console), m_logFolder(std::move(logFolder)) {
     Ready();
 }
 

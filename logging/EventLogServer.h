@@ -78,8 +78,7 @@ public:
     void setCustomStream(std::ostream* stream);
 
     // The line a message becomes (no line end).
-    std::string formatLine(int64_t frameId, int32_t severity, uint32_t errorCode,
-                           const std::string& text) const;
+    std::string formatLine(int64_t frameId, int32_t severity, uint32_t errorCode, const std::string& text) const;
 
     std::string debugFilePath() const;
     std::string profilingFilePath() const;

@@ -15,10 +15,10 @@ enum LogSeverity : int32_t {
 
 // One accepted log message, as queued for output and handed to listeners.
 struct LogRecord {
-    int64_t frameId = -1;     // negative: none
+    int64_t frameId = -1;  // negative: none
     int32_t severity = LOG_INFO;
-    uint32_t errorCode = 0;   // 0: none
-    std::string text;         // the fully formatted line, without line end
+    uint32_t errorCode = 0;  // 0: none
+    std::string text;        // the fully formatted line, without line end
 };
 
 // Receives every record the log server accepts (the resource host forwards

@@ -13,7 +13,8 @@ constexpr std::array<const char*, 7> kWeekdays = {"Sun", "Mon", "Tue", "Wed", "T
 // Field values outside their range (a hand-made tm) must not index past the
 // tables.
 const char* nameOf(const auto& table, int index) {
-    return (index >= 0 && static_cast<std::size_t>(index) < table.size()) ? table[static_cast<std::size_t>(index)] : "???";
+    return (index >= 0 && static_cast<std::size_t>(index) < table.size()) ? table[static_cast<std::size_t>(index)]
+                                                                          : "???";
 }
 
 }  // namespace

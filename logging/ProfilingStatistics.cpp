@@ -12,9 +12,7 @@ void RunningStatistic::add(double sample) {
     if (sample > maximum) maximum = sample;
 }
 
-double RunningStatistic::deviation() const {
-    return count < 2 ? 0.0 : std::sqrt(m2 / (count - 1));
-}
+double RunningStatistic::deviation() const { return count < 2 ? 0.0 : std::sqrt(m2 / (count - 1)); }
 
 void ProfilingStatistics::setSmoothing(double frameTimeWeight, double frameRateWeight) {
     m_frameTimeWeight = frameTimeWeight;
@@ -42,8 +40,7 @@ void ProfilingStatistics::recordTimer(const std::string& timer, double seconds) 
     m_timers[timer].statistic.add(seconds);
 }
 
-void ProfilingStatistics::recordSubTimer(const std::string& timer, const std::string& subTimer,
-                                         double seconds) {
+void ProfilingStatistics::recordSubTimer(const std::string& timer, const std::string& subTimer, double seconds) {
     auto& subTimers = m_timers[timer].subTimers;
     for (auto& [name, statistic] : subTimers) {
         if (name == subTimer) {
@@ -67,13 +64,12 @@ void ProfilingStatistics::resetFrames() {
 }
 
 void ProfilingStatistics::writeText(std::ostream& out, int level) {
-    out << "Frames " << m_firstFrame << " to " << m_lastFrame << " (" << frameRate()
-        << " fps): avg " << m_frames.mean << ", std " << m_frames.deviation() << '\n';
+    out << "Frames " << m_firstFrame << " to " << m_lastFrame << " (" << frameRate() << " fps): avg " << m_frames.mean
+        << ", std " << m_frames.deviation() << '\n';
     resetFrames();
     if (level <= 1) return;
     for (auto& [name, timer] : m_timers) {
-        out << "  " << name << ": avg " << timer.statistic.mean << ", std " << timer.statistic.deviation()
-            << '\n';
+        out << "  " << name << ": avg " << timer.statistic.mean << ", std " << timer.statistic.deviation() << '\n';
         timer.statistic.reset();
         if (level <= 2) continue;
         for (auto& [subName, statistic] : timer.subTimers) {

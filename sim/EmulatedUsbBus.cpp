@@ -32,10 +32,10 @@ std::string hex(const Bytes& bytes) {
 
 const char* speedText(UsbSpeed speed) {
     switch (speed) {
-    case UsbSpeed::Low: return "1.5";
-    case UsbSpeed::Full: return "12";
-    case UsbSpeed::High: return "480";
-    case UsbSpeed::Super: return "5000";
+        case UsbSpeed::Low: return "1.5";
+        case UsbSpeed::Full: return "12";
+        case UsbSpeed::High: return "480";
+        case UsbSpeed::Super: return "5000";
     }
     return "480";
 }
@@ -43,10 +43,10 @@ const char* speedText(UsbSpeed speed) {
 uint8_t speedCode(UsbSpeed speed) {
     // Values of the kernel's enum usb_device_speed.
     switch (speed) {
-    case UsbSpeed::Low: return 1;
-    case UsbSpeed::Full: return 2;
-    case UsbSpeed::High: return 3;
-    case UsbSpeed::Super: return 5;
+        case UsbSpeed::Low: return 1;
+        case UsbSpeed::Full: return 2;
+        case UsbSpeed::High: return 3;
+        case UsbSpeed::Super: return 5;
     }
     return 3;
 }
@@ -92,16 +92,15 @@ struct EmulatedUsbBus::Core : std::enable_shared_from_this<EmulatedUsbBus::Core>
             : m_core(std::move(core)), m_chain(std::move(chain)), m_generation(generation) {}
         std::string portChain() const override { return m_chain; }
         void leaveBus() override {
-            if (auto core = m_core.lock()) core->schedule(std::chrono::milliseconds(0), [chain = m_chain, g = m_generation](Core& c) {
-                c.unplugGeneration(chain, g);
-            });
+            if (auto core = m_core.lock())
+                core->schedule(std::chrono::milliseconds(0),
+                               [chain = m_chain, g = m_generation](Core& c) { c.unplugGeneration(chain, g); });
         }
         void reenumerate(std::shared_ptr<UsbDeviceModel> next, std::chrono::milliseconds delay) override {
             auto core = m_core.lock();
             if (!core) return;
-            core->schedule(std::chrono::milliseconds(0), [chain = m_chain, g = m_generation](Core& c) {
-                c.unplugGeneration(chain, g);
-            });
+            core->schedule(std::chrono::milliseconds(0),
+                           [chain = m_chain, g = m_generation](Core& c) { c.unplugGeneration(chain, g); });
             core->schedule(delay, [chain = m_chain, next = std::move(next)](Core& c) { c.plug(next, chain); });
         }
 
@@ -139,7 +138,7 @@ struct EmulatedUsbBus::Core : std::enable_shared_from_this<EmulatedUsbBus::Core>
     std::map<std::string, Port> ports;
     std::vector<Handler> handlers;  // every handler ever attached, kept until the end
     std::vector<BusEvent> events;
-    uint8_t nextDeviceNumber = 2;   // 1 would be the root hub
+    uint8_t nextDeviceNumber = 2;  // 1 would be the root hub
     unsigned nextPort = 1;
     uint64_t nextGeneration = 1;
 
@@ -334,7 +333,8 @@ bool EmulatedUsbBus::unplug(const std::string& portChain) { return m_core->unplu
 
 void EmulatedUsbBus::plugAfter(std::chrono::milliseconds delay, std::shared_ptr<UsbDeviceModel> model,
                                std::string portChain) {
-    m_core->schedule(delay, [model = std::move(model), chain = std::move(portChain)](Core& c) { c.plug(model, chain); });
+    m_core->schedule(delay,
+                     [model = std::move(model), chain = std::move(portChain)](Core& c) { c.plug(model, chain); });
 }
 
 void EmulatedUsbBus::unplugAfter(std::chrono::milliseconds delay, std::string portChain) {

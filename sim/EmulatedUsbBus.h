@@ -27,11 +27,11 @@ struct BusOptions {
 };
 
 struct PluggedDevice {
-    std::string portChain;     // "1-2", "1-2.3"
+    std::string portChain;  // "1-2", "1-2.3"
     uint8_t busNumber = 0;
     uint8_t deviceNumber = 0;
-    std::string devNode;       // /dev/bus/usb/001/002
-    std::string sysfsPath;     // /sys/devices/...
+    std::string devNode;    // /dev/bus/usb/001/002
+    std::string sysfsPath;  // /sys/devices/...
     std::shared_ptr<UsbDeviceModel> model;
 };
 
@@ -58,8 +58,7 @@ public:
     bool unplug(const std::string& portChain);
 
     // Scheduled changes, carried out on the bus's own thread.
-    void plugAfter(std::chrono::milliseconds delay, std::shared_ptr<UsbDeviceModel> model,
-                   std::string portChain);
+    void plugAfter(std::chrono::milliseconds delay, std::shared_ptr<UsbDeviceModel> model, std::string portChain);
     void unplugAfter(std::chrono::milliseconds delay, std::string portChain);
     void runAfter(std::chrono::milliseconds delay, std::function<void(EmulatedUsbBus&)> action);
     // Drops every scheduled change not yet carried out.

@@ -4,12 +4,12 @@ namespace tyvo::sim {
 
 const char* faultKindName(FaultKind kind) {
     switch (kind) {
-    case FaultKind::Fail: return "fail";
-    case FaultKind::Stall: return "stall";
-    case FaultKind::Timeout: return "timeout";
-    case FaultKind::Unplug: return "unplug";
-    case FaultKind::CorruptRead: return "corrupt-read";
-    case FaultKind::Garbage: return "garbage";
+        case FaultKind::Fail: return "fail";
+        case FaultKind::Stall: return "stall";
+        case FaultKind::Timeout: return "timeout";
+        case FaultKind::Unplug: return "unplug";
+        case FaultKind::CorruptRead: return "corrupt-read";
+        case FaultKind::Garbage: return "garbage";
     }
     return "?";
 }
@@ -22,8 +22,7 @@ std::optional<FaultKind> FaultPlan::next(const TransferRequest& request) {
     std::optional<FaultKind> fired;
     for (auto& entry : m_rules) {
         const FaultRule& r = entry.rule;
-        if (r.request && (request.type != TransferType::Control || request.setup.bRequest != *r.request))
-            continue;
+        if (r.request && (request.type != TransferType::Control || request.setup.bRequest != *r.request)) continue;
         if (r.deviceToHost && request.deviceToHost() != *r.deviceToHost) continue;
         ++entry.seen;
         const bool fires = r.fromThenOn ? entry.seen >= r.nth : entry.seen == r.nth;

@@ -24,10 +24,10 @@ const char* faultKindName(FaultKind kind);
 
 struct FaultRule {
     FaultKind kind = FaultKind::Fail;
-    unsigned nth = 1;                     // 1-based among the transfers the rule matches
-    std::optional<uint8_t> request;       // count only control transfers with this bRequest
-    std::optional<bool> deviceToHost;     // count only this direction
-    bool fromThenOn = false;              // fire on every match from the nth on
+    unsigned nth = 1;                  // 1-based among the transfers the rule matches
+    std::optional<uint8_t> request;    // count only control transfers with this bRequest
+    std::optional<bool> deviceToHost;  // count only this direction
+    bool fromThenOn = false;           // fire on every match from the nth on
 };
 
 // Not thread-safe: the owning model calls it under its own lock.

@@ -21,7 +21,7 @@ struct Fx3BootImageInfo {
     uint8_t control = 0;
     uint32_t entry = 0;
     std::vector<Fx3ImageSection> sections;
-    std::size_t totalLength = 0;          // bytes up to and including the checksum
+    std::size_t totalLength = 0;              // bytes up to and including the checksum
     std::optional<uint16_t> firmwareVersion;  // from the "TYVO-FWVER" tag, when present
 };
 

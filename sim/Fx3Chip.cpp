@@ -140,8 +140,7 @@ void Fx3Chip::account(std::chrono::nanoseconds modelled) {
 std::shared_ptr<Fx3BootProgrammer> Fx3Chip::jump(uint32_t entry, BusAttachment* attachment) {
     const std::size_t n = sizeof(kBootProgrammerSignature) - 1;
     const auto head = readMemory(entry, n);
-    const bool programmer =
-        head && std::equal(head->begin(), head->end(), kBootProgrammerSignature);
+    const bool programmer = head && std::equal(head->begin(), head->end(), kBootProgrammerSignature);
     std::shared_ptr<Fx3BootProgrammer> next;
     std::chrono::milliseconds delay;
     bool never;
@@ -168,8 +167,7 @@ std::shared_ptr<Fx3BootProgrammer> Fx3Chip::jump(uint32_t entry, BusAttachment* 
 }
 
 Fx3BootLoader::Fx3BootLoader(std::shared_ptr<Fx3Chip> chip)
-    : StandardUsbDevice("FX3 boot loader",
-                        fx3Descriptors(Fx3Chip::kBootLoaderProductId, u"FX3 ROM Boot Loader")),
+    : StandardUsbDevice("FX3 boot loader", fx3Descriptors(Fx3Chip::kBootLoaderProductId, u"FX3 ROM Boot Loader")),
       m_chip(std::move(chip)) {}
 
 TransferReply Fx3BootLoader::vendorRequest(const SetupPacket& s, const Bytes& out) {
@@ -197,29 +195,28 @@ TransferReply Fx3BootProgrammer::vendorRequest(const SetupPacket& s, const Bytes
     SpiFlashModel& flash = m_chip->flash();
     const uint32_t pageAddress = static_cast<uint32_t>(s.wIndex) * SpiFlashModel::kPageSize;
     switch (s.bRequest) {
-    case 0xC2: {  // program at page wIndex
-        if (s.deviceToHost() || !flash.program(pageAddress, out)) return TransferReply::stall();
-        TransferReply reply = TransferReply::accepted(out.size());
-        const std::size_t pages = (out.size() + SpiFlashModel::kPageSize - 1) / SpiFlashModel::kPageSize;
-        reply.deviceTime = timingLocked().pageProgram * static_cast<long long>(pages);
-        return reply;
-    }
-    case 0xC3: {  // read at page wIndex
-        if (!s.deviceToHost()) return TransferReply::stall();
-        auto data = flash.read(pageAddress, s.wLength);
-        return data ? TransferReply::data(std::move(*data)) : TransferReply::stall();
-    }
-    case 0xC4:
-        if (!s.deviceToHost()) {  // erase sector wIndex
-            if (s.wValue != 1 || !out.empty() || !flash.startErase(s.wIndex)) return TransferReply::stall();
-            TransferReply reply = TransferReply::accepted(0);
-            reply.backgroundTime = timingLocked().sectorErase;
+        case 0xC2: {  // program at page wIndex
+            if (s.deviceToHost() || !flash.program(pageAddress, out)) return TransferReply::stall();
+            TransferReply reply = TransferReply::accepted(out.size());
+            const std::size_t pages = (out.size() + SpiFlashModel::kPageSize - 1) / SpiFlashModel::kPageSize;
+            reply.deviceTime = timingLocked().pageProgram * static_cast<long long>(pages);
             return reply;
         }
-        if (s.wValue != 0 || s.wLength < 1) return TransferReply::stall();
-        return TransferReply::data({static_cast<uint8_t>(flash.pollBusy() ? 1 : 0)});
-    default:
-        return TransferReply::stall();
+        case 0xC3: {  // read at page wIndex
+            if (!s.deviceToHost()) return TransferReply::stall();
+            auto data = flash.read(pageAddress, s.wLength);
+            return data ? TransferReply::data(std::move(*data)) : TransferReply::stall();
+        }
+        case 0xC4:
+            if (!s.deviceToHost()) {  // erase sector wIndex
+                if (s.wValue != 1 || !out.empty() || !flash.startErase(s.wIndex)) return TransferReply::stall();
+                TransferReply reply = TransferReply::accepted(0);
+                reply.backgroundTime = timingLocked().sectorErase;
+                return reply;
+            }
+            if (s.wValue != 0 || s.wLength < 1) return TransferReply::stall();
+            return TransferReply::data({static_cast<uint8_t>(flash.pollBusy() ? 1 : 0)});
+        default: return TransferReply::stall();
     }
 }
 

@@ -12,18 +12,18 @@ struct Link {
 
 Link linkFor(UsbSpeed speed) {
     switch (speed) {
-    case UsbSpeed::Low: return {1.5e6, 14};
-    case UsbSpeed::Full: return {12e6, 14};
-    case UsbSpeed::High: return {480e6, 24};
-    case UsbSpeed::Super: return {4e9, 40};  // 5 Gbit/s less 8b/10b coding
+        case UsbSpeed::Low: return {1.5e6, 14};
+        case UsbSpeed::Full: return {12e6, 14};
+        case UsbSpeed::High: return {480e6, 24};
+        case UsbSpeed::Super: return {4e9, 40};  // 5 Gbit/s less 8b/10b coding
     }
     return {480e6, 24};
 }
 
 }  // namespace
 
-std::chrono::nanoseconds TimingModel::busTime(const TransferRequest& request, std::size_t dataBytes,
-                                              UsbSpeed speed, std::size_t maxPacket) const {
+std::chrono::nanoseconds TimingModel::busTime(const TransferRequest& request, std::size_t dataBytes, UsbSpeed speed,
+                                              std::size_t maxPacket) const {
     const Link link = linkFor(speed);
     maxPacket = std::max<std::size_t>(maxPacket, 8);
     const std::size_t packets = dataBytes == 0 ? 0 : (dataBytes + maxPacket - 1) / maxPacket;

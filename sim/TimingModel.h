@@ -14,14 +14,14 @@ struct TimingModel {
     // When false, devices answer at once; modelled times are still summed.
     bool enabled = false;
     // M25P-class typical figures.
-    std::chrono::nanoseconds pageProgram = std::chrono::microseconds(640);   // per 256-byte page
-    std::chrono::nanoseconds sectorErase = std::chrono::milliseconds(600);   // per 64 KB sector
+    std::chrono::nanoseconds pageProgram = std::chrono::microseconds(640);  // per 256-byte page
+    std::chrono::nanoseconds sectorErase = std::chrono::milliseconds(600);  // per 64 KB sector
 
     // Wire time of one transfer at the link's signalling rate: every packet
     // with its token, PID, CRC, handshake and sync/EOP overhead; no host
     // scheduling latency, so this is a lower bound.
-    std::chrono::nanoseconds busTime(const TransferRequest& request, std::size_t dataBytes,
-                                     UsbSpeed speed, std::size_t maxPacket) const;
+    std::chrono::nanoseconds busTime(const TransferRequest& request, std::size_t dataBytes, UsbSpeed speed,
+                                     std::size_t maxPacket) const;
 };
 
 }  // namespace tyvo::sim

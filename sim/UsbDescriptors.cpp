@@ -35,9 +35,8 @@ Bytes buildConfiguration(const ConfigurationLayout& s) {
     std::set<uint8_t> numbers;
     for (const auto& itf : s.interfaces) {
         numbers.insert(itf.number);
-        body.insert(body.end(), {9, 4, itf.number, itf.alternate,
-                                 static_cast<uint8_t>(itf.endpoints.size()), itf.interfaceClass,
-                                 itf.interfaceSubClass, itf.interfaceProtocol, itf.iInterface});
+        body.insert(body.end(), {9, 4, itf.number, itf.alternate, static_cast<uint8_t>(itf.endpoints.size()),
+                                 itf.interfaceClass, itf.interfaceSubClass, itf.interfaceProtocol, itf.iInterface});
         append(body, itf.extraBefore);
         for (const auto& ep : itf.endpoints) {
             body.insert(body.end(), {7, 5, ep.address, ep.attributes});
@@ -52,8 +51,7 @@ Bytes buildConfiguration(const ConfigurationLayout& s) {
     }
     Bytes b{9, 2};
     put16(b, static_cast<uint16_t>(9 + body.size()));
-    b.insert(b.end(), {static_cast<uint8_t>(numbers.size()), s.value, s.iConfiguration,
-                       s.attributes, s.maxPower});
+    b.insert(b.end(), {static_cast<uint8_t>(numbers.size()), s.value, s.iConfiguration, s.attributes, s.maxPower});
     append(b, body);
     return b;
 }
@@ -121,23 +119,19 @@ Bytes DeviceDescriptors::sysfsBlob() const {
 
 std::optional<Bytes> DeviceDescriptors::descriptor(uint8_t type, uint8_t index, uint16_t language) const {
     switch (type) {
-    case 1:
-        return device;
-    case 2:
-        if (index < configurations.size()) return configurations[index];
-        return std::nullopt;
-    case 3: {
-        if (index == 0) return buildLanguageList(languages);
-        if (std::find(languages.begin(), languages.end(), language) == languages.end())
+        case 1: return device;
+        case 2:
+            if (index < configurations.size()) return configurations[index];
             return std::nullopt;
-        auto it = strings.find(index);
-        if (it == strings.end()) return std::nullopt;
-        return buildStringDescriptor(it->second);
-    }
-    case 0x0F:
-        return bos;
-    default:
-        return std::nullopt;
+        case 3: {
+            if (index == 0) return buildLanguageList(languages);
+            if (std::find(languages.begin(), languages.end(), language) == languages.end()) return std::nullopt;
+            auto it = strings.find(index);
+            if (it == strings.end()) return std::nullopt;
+            return buildStringDescriptor(it->second);
+        }
+        case 0x0F: return bos;
+        default: return std::nullopt;
     }
 }
 

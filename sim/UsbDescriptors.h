@@ -25,11 +25,11 @@ struct SuperSpeedCompanionLayout {
 
 struct EndpointLayout {
     uint8_t address = 0x81;
-    uint8_t attributes = 2;          // transfer type in bits 1-0
-    uint16_t maxPacketSize = 512;    // raw wMaxPacketSize, multiplier bits included
+    uint8_t attributes = 2;        // transfer type in bits 1-0
+    uint16_t maxPacketSize = 512;  // raw wMaxPacketSize, multiplier bits included
     uint8_t interval = 0;
     std::optional<SuperSpeedCompanionLayout> companion;
-    Bytes extraAfter;                // class-specific descriptors after this endpoint
+    Bytes extraAfter;  // class-specific descriptors after this endpoint
 };
 
 struct InterfaceLayout {
@@ -39,7 +39,7 @@ struct InterfaceLayout {
     uint8_t interfaceSubClass = 0;
     uint8_t interfaceProtocol = 0;
     uint8_t iInterface = 0;
-    Bytes extraBefore;               // class-specific descriptors before the endpoints
+    Bytes extraBefore;  // class-specific descriptors before the endpoints
     std::vector<EndpointLayout> endpoints;
 };
 
@@ -56,7 +56,7 @@ struct DeviceLayout {
     uint8_t deviceClass = 0;
     uint8_t deviceSubClass = 0;
     uint8_t deviceProtocol = 0;
-    uint8_t maxPacketSize0 = 64;     // exponent from bcdUSB 0x0300 on
+    uint8_t maxPacketSize0 = 64;  // exponent from bcdUSB 0x0300 on
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     uint16_t bcdDevice = 0x0100;

@@ -111,44 +111,44 @@ TransferReply StandardUsbDevice::transfer(const TransferRequest& request) {
 TransferReply StandardUsbDevice::dispatch(const TransferRequest& request) {
     if (request.type != TransferType::Control) return endpointTransfer(request);
     switch (request.setup.requestType()) {
-    case 0: return standardRequest(request.setup, request.out);
-    case 1: return classRequest(request.setup, request.out);
-    case 2: return vendorRequest(request.setup, request.out);
-    default: return TransferReply::stall();
+        case 0: return standardRequest(request.setup, request.out);
+        case 1: return classRequest(request.setup, request.out);
+        case 2: return vendorRequest(request.setup, request.out);
+        default: return TransferReply::stall();
     }
 }
 
 TransferReply StandardUsbDevice::applyFault(FaultKind kind, const TransferRequest& request) {
     TransferReply reply;
     switch (kind) {
-    case FaultKind::Fail: reply.status = TransferStatus::Failed; break;
-    case FaultKind::Stall: reply.status = TransferStatus::Stalled; break;
-    case FaultKind::Timeout: reply.status = TransferStatus::NoResponse; break;
-    case FaultKind::Unplug:
-        reply.status = TransferStatus::Disconnected;
-        if (m_attachment) m_attachment->leaveBus();
-        break;
-    case FaultKind::CorruptRead: {
-        // The device did the work; the data on the way back is damaged.
-        reply = dispatch(request);
-        if (!reply.in.empty()) reply.in[reply.in.size() / 2] ^= 0xFF;
-        break;
-    }
-    case FaultKind::Garbage: {
-        reply.status = TransferStatus::Completed;
-        if (request.deviceToHost()) {
-            reply.in.resize(request.inLength);
-            for (auto& b : reply.in) {
-                m_noise ^= m_noise << 13;
-                m_noise ^= m_noise >> 17;
-                m_noise ^= m_noise << 5;
-                b = static_cast<uint8_t>(m_noise);
-            }
-        } else {
-            reply.outAccepted = request.out.size();
+        case FaultKind::Fail: reply.status = TransferStatus::Failed; break;
+        case FaultKind::Stall: reply.status = TransferStatus::Stalled; break;
+        case FaultKind::Timeout: reply.status = TransferStatus::NoResponse; break;
+        case FaultKind::Unplug:
+            reply.status = TransferStatus::Disconnected;
+            if (m_attachment) m_attachment->leaveBus();
+            break;
+        case FaultKind::CorruptRead: {
+            // The device did the work; the data on the way back is damaged.
+            reply = dispatch(request);
+            if (!reply.in.empty()) reply.in[reply.in.size() / 2] ^= 0xFF;
+            break;
         }
-        break;
-    }
+        case FaultKind::Garbage: {
+            reply.status = TransferStatus::Completed;
+            if (request.deviceToHost()) {
+                reply.in.resize(request.inLength);
+                for (auto& b : reply.in) {
+                    m_noise ^= m_noise << 13;
+                    m_noise ^= m_noise >> 17;
+                    m_noise ^= m_noise << 5;
+                    b = static_cast<uint8_t>(m_noise);
+                }
+            } else {
+                reply.outAccepted = request.out.size();
+            }
+            break;
+        }
     }
     return reply;
 }
@@ -156,45 +156,44 @@ TransferReply StandardUsbDevice::applyFault(FaultKind kind, const TransferReques
 TransferReply StandardUsbDevice::standardRequest(const SetupPacket& s, const Bytes& out) {
     (void)out;
     switch (s.bRequest) {
-    case 0:  // GET_STATUS
-        if (!s.deviceToHost()) return TransferReply::stall();
-        return TransferReply::data({0, 0});
-    case 1:  // CLEAR_FEATURE
-    case 3:  // SET_FEATURE
-    case 5:  // SET_ADDRESS
-        return TransferReply::accepted(0);
-    case 6: {  // GET_DESCRIPTOR
-        if (!s.deviceToHost()) return TransferReply::stall();
-        auto d = m_descriptors.descriptor(static_cast<uint8_t>(s.wValue >> 8),
-                                          static_cast<uint8_t>(s.wValue & 0xFF), s.wIndex);
-        if (!d) return TransferReply::stall();
-        if (d->size() > s.wLength) d->resize(s.wLength);
-        return TransferReply::data(std::move(*d));
-    }
-    case 8:  // GET_CONFIGURATION
-        if (!s.deviceToHost()) return TransferReply::stall();
-        return TransferReply::data({m_descriptors.activeConfiguration});
-    case 9: {  // SET_CONFIGURATION
-        const uint8_t value = static_cast<uint8_t>(s.wValue);
-        bool known = value == 0;
-        for (const auto& c : m_descriptors.configurations)
-            if (c.size() >= 6 && c[5] == value) known = true;
-        if (!known) return TransferReply::stall();
-        m_descriptors.activeConfiguration = value;
-        m_alternates.clear();
-        return TransferReply::accepted(0);
-    }
-    case 10: {  // GET_INTERFACE
-        if (!s.deviceToHost() || m_descriptors.activeConfiguration == 0) return TransferReply::stall();
-        auto it = m_alternates.find(static_cast<uint8_t>(s.wIndex));
-        return TransferReply::data({it == m_alternates.end() ? uint8_t{0} : it->second});
-    }
-    case 11:  // SET_INTERFACE
-        if (m_descriptors.activeConfiguration == 0) return TransferReply::stall();
-        m_alternates[static_cast<uint8_t>(s.wIndex)] = static_cast<uint8_t>(s.wValue);
-        return TransferReply::accepted(0);
-    default:
-        return TransferReply::stall();
+        case 0:  // GET_STATUS
+            if (!s.deviceToHost()) return TransferReply::stall();
+            return TransferReply::data({0, 0});
+        case 1:  // CLEAR_FEATURE
+        case 3:  // SET_FEATURE
+        case 5:  // SET_ADDRESS
+            return TransferReply::accepted(0);
+        case 6: {  // GET_DESCRIPTOR
+            if (!s.deviceToHost()) return TransferReply::stall();
+            auto d = m_descriptors.descriptor(static_cast<uint8_t>(s.wValue >> 8),
+                                              static_cast<uint8_t>(s.wValue & 0xFF), s.wIndex);
+            if (!d) return TransferReply::stall();
+            if (d->size() > s.wLength) d->resize(s.wLength);
+            return TransferReply::data(std::move(*d));
+        }
+        case 8:  // GET_CONFIGURATION
+            if (!s.deviceToHost()) return TransferReply::stall();
+            return TransferReply::data({m_descriptors.activeConfiguration});
+        case 9: {  // SET_CONFIGURATION
+            const uint8_t value = static_cast<uint8_t>(s.wValue);
+            bool known = value == 0;
+            for (const auto& c : m_descriptors.configurations)
+                if (c.size() >= 6 && c[5] == value) known = true;
+            if (!known) return TransferReply::stall();
+            m_descriptors.activeConfiguration = value;
+            m_alternates.clear();
+            return TransferReply::accepted(0);
+        }
+        case 10: {  // GET_INTERFACE
+            if (!s.deviceToHost() || m_descriptors.activeConfiguration == 0) return TransferReply::stall();
+            auto it = m_alternates.find(static_cast<uint8_t>(s.wIndex));
+            return TransferReply::data({it == m_alternates.end() ? uint8_t{0} : it->second});
+        }
+        case 11:  // SET_INTERFACE
+            if (m_descriptors.activeConfiguration == 0) return TransferReply::stall();
+            m_alternates[static_cast<uint8_t>(s.wIndex)] = static_cast<uint8_t>(s.wValue);
+            return TransferReply::accepted(0);
+        default: return TransferReply::stall();
     }
 }
 

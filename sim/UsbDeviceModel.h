@@ -73,7 +73,7 @@ struct TransferRecord {
     TransferType type = TransferType::Control;
     uint8_t endpoint = 0;
     SetupPacket setup;
-    Bytes data;                  // host-to-device data, or the device-to-host data sent
+    Bytes data;  // host-to-device data, or the device-to-host data sent
     TransferStatus status = TransferStatus::Completed;
     std::optional<FaultKind> fault;
 };

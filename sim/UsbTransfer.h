@@ -28,15 +28,13 @@ struct SetupPacket {
 
 struct TransferRequest {
     TransferType type = TransferType::Control;
-    uint8_t endpoint = 0;            // address with the direction bit
-    SetupPacket setup;               // control transfers only
-    std::vector<uint8_t> out;        // host-to-device data
-    std::size_t inLength = 0;        // room the host gave for device-to-host data
-    uint32_t isoPackets = 0;         // isochronous transfers only
+    uint8_t endpoint = 0;      // address with the direction bit
+    SetupPacket setup;         // control transfers only
+    std::vector<uint8_t> out;  // host-to-device data
+    std::size_t inLength = 0;  // room the host gave for device-to-host data
+    uint32_t isoPackets = 0;   // isochronous transfers only
 
-    bool deviceToHost() const {
-        return type == TransferType::Control ? setup.deviceToHost() : (endpoint & 0x80) != 0;
-    }
+    bool deviceToHost() const { return type == TransferType::Control ? setup.deviceToHost() : (endpoint & 0x80) != 0; }
 };
 
 enum class TransferStatus {
@@ -49,9 +47,9 @@ enum class TransferStatus {
 
 struct TransferReply {
     TransferStatus status = TransferStatus::Completed;
-    std::vector<uint8_t> in;                // device-to-host data actually sent
-    std::size_t outAccepted = 0;            // host-to-device bytes taken
-    std::chrono::nanoseconds deviceTime{0}; // modelled time until the handshake
+    std::vector<uint8_t> in;                     // device-to-host data actually sent
+    std::size_t outAccepted = 0;                 // host-to-device bytes taken
+    std::chrono::nanoseconds deviceTime{0};      // modelled time until the handshake
     std::chrono::nanoseconds backgroundTime{0};  // modelled work after the handshake (an erase)
 
     static TransferReply stall() { return TransferReply{TransferStatus::Stalled, {}, 0, {}, {}}; }

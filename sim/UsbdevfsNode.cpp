@@ -49,21 +49,21 @@ void answer(UMockdevIoctlClient* client, long result, int error = 0) {
 
 int statusFor(TransferStatus status) {
     switch (status) {
-    case TransferStatus::Completed: return 0;
-    case TransferStatus::Stalled: return -EPIPE;
-    case TransferStatus::Failed: return -EPROTO;
-    case TransferStatus::NoResponse: return 0;
-    case TransferStatus::Disconnected: return -ESHUTDOWN;
+        case TransferStatus::Completed: return 0;
+        case TransferStatus::Stalled: return -EPIPE;
+        case TransferStatus::Failed: return -EPROTO;
+        case TransferStatus::NoResponse: return 0;
+        case TransferStatus::Disconnected: return -ESHUTDOWN;
     }
     return -EPROTO;
 }
 
 TransferType typeOf(unsigned char urbType) {
     switch (urbType) {
-    case USBDEVFS_URB_TYPE_ISO: return TransferType::Isochronous;
-    case USBDEVFS_URB_TYPE_INTERRUPT: return TransferType::Interrupt;
-    case USBDEVFS_URB_TYPE_BULK: return TransferType::Bulk;
-    default: return TransferType::Control;
+        case USBDEVFS_URB_TYPE_ISO: return TransferType::Isochronous;
+        case USBDEVFS_URB_TYPE_INTERRUPT: return TransferType::Interrupt;
+        case USBDEVFS_URB_TYPE_BULK: return TransferType::Bulk;
+        default: return TransferType::Control;
     }
 }
 
@@ -151,58 +151,54 @@ void UsbdevfsNode::handleIoctl(UMockdevIoctlClient* client) {
     if (gone()) return answer(client, -1, ENODEV);
 
     switch (request) {
-    case USBDEVFS_SUBMITURB:
-        return submit(client, arg);
-    case USBDEVFS_CONTROL:
-        return control(client, arg);
-    case USBDEVFS_GET_CAPABILITIES: {
-        DataRef caps = resolve(arg, 0, sizeof(uint32_t));
-        if (!caps) return answer(client, -1, EFAULT);
-        std::memcpy(caps.data->data, &kCapabilities, sizeof kCapabilities);
-        return answer(client, 0);
-    }
-    case USBDEVFS_CLAIMINTERFACE:
-    case USBDEVFS_RELEASEINTERFACE: {
-        DataRef number = resolve(arg, 0, sizeof(unsigned int));
-        if (!number) return answer(client, -1, EFAULT);
-        unsigned int n = 0;
-        std::memcpy(&n, number.data->data, sizeof n);
-        std::lock_guard lock(m_nodeLock);
-        if (request == USBDEVFS_CLAIMINTERFACE) {
-            m_stats.claimedInterfaces.insert(n);
-        } else if (m_stats.claimedInterfaces.erase(n) == 0) {
-            return answer(client, -1, EINVAL);
+        case USBDEVFS_SUBMITURB: return submit(client, arg);
+        case USBDEVFS_CONTROL: return control(client, arg);
+        case USBDEVFS_GET_CAPABILITIES: {
+            DataRef caps = resolve(arg, 0, sizeof(uint32_t));
+            if (!caps) return answer(client, -1, EFAULT);
+            std::memcpy(caps.data->data, &kCapabilities, sizeof kCapabilities);
+            return answer(client, 0);
         }
-        return answer(client, 0);
-    }
-    case USBDEVFS_GETDRIVER:
-        // No kernel driver is bound to an emulated device.
-        return answer(client, -1, ENODATA);
-    case USBDEVFS_SETINTERFACE: {
-        DataRef si = resolve(arg, 0, sizeof(usbdevfs_setinterface));
-        if (!si) return answer(client, -1, EFAULT);
-        usbdevfs_setinterface s{};
-        std::memcpy(&s, si.data->data, sizeof s);
-        return standardControl(client, 11, static_cast<uint16_t>(s.altsetting), static_cast<uint16_t>(s.interface));
-    }
-    case USBDEVFS_SETCONFIGURATION: {
-        DataRef value = resolve(arg, 0, sizeof(unsigned int));
-        if (!value) return answer(client, -1, EFAULT);
-        int v = 0;
-        std::memcpy(&v, value.data->data, sizeof v);
-        return standardControl(client, 9, static_cast<uint16_t>(v < 0 ? 0 : v), 0);
-    }
-    case USBDEVFS_RESET:
-    case USBDEVFS_CLEAR_HALT:
-    case USBDEVFS_RESETEP:
-        return answer(client, 0);
-    case USBDEVFS_GET_SPEED:
-        return answer(client, m_speedCode);
-    default: {
-        std::lock_guard lock(m_nodeLock);
-        ++m_stats.unknownIoctls;
-        return answer(client, -1, ENOTTY);
-    }
+        case USBDEVFS_CLAIMINTERFACE:
+        case USBDEVFS_RELEASEINTERFACE: {
+            DataRef number = resolve(arg, 0, sizeof(unsigned int));
+            if (!number) return answer(client, -1, EFAULT);
+            unsigned int n = 0;
+            std::memcpy(&n, number.data->data, sizeof n);
+            std::lock_guard lock(m_nodeLock);
+            if (request == USBDEVFS_CLAIMINTERFACE) {
+                m_stats.claimedInterfaces.insert(n);
+            } else if (m_stats.claimedInterfaces.erase(n) == 0) {
+                return answer(client, -1, EINVAL);
+            }
+            return answer(client, 0);
+        }
+        case USBDEVFS_GETDRIVER:
+            // No kernel driver is bound to an emulated device.
+            return answer(client, -1, ENODATA);
+        case USBDEVFS_SETINTERFACE: {
+            DataRef si = resolve(arg, 0, sizeof(usbdevfs_setinterface));
+            if (!si) return answer(client, -1, EFAULT);
+            usbdevfs_setinterface s{};
+            std::memcpy(&s, si.data->data, sizeof s);
+            return standardControl(client, 11, static_cast<uint16_t>(s.altsetting), static_cast<uint16_t>(s.interface));
+        }
+        case USBDEVFS_SETCONFIGURATION: {
+            DataRef value = resolve(arg, 0, sizeof(unsigned int));
+            if (!value) return answer(client, -1, EFAULT);
+            int v = 0;
+            std::memcpy(&v, value.data->data, sizeof v);
+            return standardControl(client, 9, static_cast<uint16_t>(v < 0 ? 0 : v), 0);
+        }
+        case USBDEVFS_RESET:
+        case USBDEVFS_CLEAR_HALT:
+        case USBDEVFS_RESETEP: return answer(client, 0);
+        case USBDEVFS_GET_SPEED: return answer(client, m_speedCode);
+        default: {
+            std::lock_guard lock(m_nodeLock);
+            ++m_stats.unknownIoctls;
+            return answer(client, -1, ENOTTY);
+        }
     }
 }
 
@@ -297,7 +293,8 @@ void UsbdevfsNode::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
         if (m_idleReapers.insert(client).second) return answer(client, -1, EAGAIN);
         auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(m_reapPacing);
         for (const auto& u : m_urbs)
-            if (u.owner == client && u.finished) wait = std::min(wait, std::chrono::duration_cast<std::chrono::nanoseconds>(u.due - now));
+            if (u.owner == client && u.finished)
+                wait = std::min(wait, std::chrono::duration_cast<std::chrono::nanoseconds>(u.due - now));
         lock.unlock();
         if (wait.count() > 0) std::this_thread::sleep_for(wait);
         return answer(client, -1, EAGAIN);
@@ -365,16 +362,16 @@ void UsbdevfsNode::control(UMockdevIoctlClient* client, UMockdevIoctlData* arg) 
     TransferReply reply = m_model->transfer(request);
     if (reply.deviceTime.count() > 0) std::this_thread::sleep_for(reply.deviceTime);
     switch (reply.status) {
-    case TransferStatus::Completed:
-        if (request.setup.deviceToHost()) {
-            if (buffer) std::memcpy(buffer.data->data, reply.in.data(), reply.in.size());
-            return answer(client, static_cast<long>(reply.in.size()));
-        }
-        return answer(client, static_cast<long>(reply.outAccepted));
-    case TransferStatus::Stalled: return answer(client, -1, EPIPE);
-    case TransferStatus::NoResponse: return answer(client, -1, ETIMEDOUT);
-    case TransferStatus::Disconnected: disconnect(); return answer(client, -1, ENODEV);
-    case TransferStatus::Failed: return answer(client, -1, EPROTO);
+        case TransferStatus::Completed:
+            if (request.setup.deviceToHost()) {
+                if (buffer) std::memcpy(buffer.data->data, reply.in.data(), reply.in.size());
+                return answer(client, static_cast<long>(reply.in.size()));
+            }
+            return answer(client, static_cast<long>(reply.outAccepted));
+        case TransferStatus::Stalled: return answer(client, -1, EPIPE);
+        case TransferStatus::NoResponse: return answer(client, -1, ETIMEDOUT);
+        case TransferStatus::Disconnected: disconnect(); return answer(client, -1, ENODEV);
+        case TransferStatus::Failed: return answer(client, -1, EPROTO);
     }
     return answer(client, -1, EIO);
 }

@@ -23,7 +23,7 @@ struct NodeStats {
     std::size_t submitted = 0;
     std::size_t reaped = 0;
     std::size_t discarded = 0;
-    std::size_t shutDown = 0;         // in-flight URBs failed by a disconnect
+    std::size_t shutDown = 0;  // in-flight URBs failed by a disconnect
     std::size_t inFlight = 0;
     std::size_t unknownIoctls = 0;
     std::set<unsigned> claimedInterfaces;
@@ -31,8 +31,7 @@ struct NodeStats {
 
 class UsbdevfsNode {
 public:
-    UsbdevfsNode(std::shared_ptr<UsbDeviceModel> model, uint8_t speedCode,
-                 std::chrono::microseconds reapPacing);
+    UsbdevfsNode(std::shared_ptr<UsbDeviceModel> model, uint8_t speedCode, std::chrono::microseconds reapPacing);
     ~UsbdevfsNode();
     UsbdevfsNode(const UsbdevfsNode&) = delete;
     UsbdevfsNode& operator=(const UsbdevfsNode&) = delete;
@@ -52,11 +51,11 @@ private:
         // URBs belong to the open file that submitted them, as in the kernel:
         // each open of the node is its own umockdev client.
         UMockdevIoctlClient* owner = nullptr;  // referenced while queued
-        UMockdevIoctlData* data = nullptr;  // the caller's usbdevfs_urb, kept from submit to reap
+        UMockdevIoctlData* data = nullptr;     // the caller's usbdevfs_urb, kept from submit to reap
         unsigned long clientAddress = 0;
         bool deviceToHost = false;
-        std::size_t dataOffset = 0;         // control: data stage after the setup packet
-        bool finished = false;              // false: the device has not answered
+        std::size_t dataOffset = 0;  // control: data stage after the setup packet
+        bool finished = false;       // false: the device has not answered
         std::chrono::steady_clock::time_point due{};
         int status = 0;
         std::size_t actual = 0;

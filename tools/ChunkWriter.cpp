@@ -17,8 +17,7 @@ std::vector<std::uint8_t> MakeChunkFile(std::span<const std::uint8_t> image) {
     const auto imageSize = static_cast<uLong>(image.size());
     std::vector<std::uint8_t> file(kChunkHeaderSize + compressBound(imageSize));
     uLongf stored = compressBound(imageSize);
-    const int result = compress2(file.data() + kChunkHeaderSize, &stored, image.data(),
-                                 imageSize, Z_BEST_COMPRESSION);
+    const int result = compress2(file.data() + kChunkHeaderSize, &stored, image.data(), imageSize, Z_BEST_COMPRESSION);
     if (result != Z_OK) {
         // Only a lack of memory can make compress2 fail with a bound-sized buffer.
         throw std::runtime_error("zlib could not compress the image");
@@ -35,8 +34,7 @@ std::vector<std::uint8_t> MakeChunkFile(std::span<const std::uint8_t> image) {
     return file;
 }
 
-bool WriteChunkFile(std::span<const std::uint8_t> image, const std::string& path,
-                    std::string& error) {
+bool WriteChunkFile(std::span<const std::uint8_t> image, const std::string& path, std::string& error) {
     try {
         return WriteFileBytes(path, MakeChunkFile(image), error);
     } catch (const std::exception& e) {

@@ -15,5 +15,4 @@ std::vector<std::uint8_t> MakeChunkFile(std::span<const std::uint8_t> image);
 
 // MakeChunkFile written to path (through a temporary file). On failure returns
 // false with the reason in error.
-bool WriteChunkFile(std::span<const std::uint8_t> image, const std::string& path,
-                    std::string& error);
+bool WriteChunkFile(std::span<const std::uint8_t> image, const std::string& path, std::string& error);

@@ -8,21 +8,17 @@
 
 namespace {
 
-std::string Describe(const std::string& path, int error) {
-    return path + ": " + std::strerror(error);
-}
+std::string Describe(const std::string& path, int error) { return path + ": " + std::strerror(error); }
 
 }  // namespace
 
-std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path,
-                                                       std::string& error) {
+std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path, std::string& error) {
     std::ifstream file(path, std::ios::binary);
     if (!file) {
         error = Describe(path, errno);
         return std::nullopt;
     }
-    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                                    std::istreambuf_iterator<char>());
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (file.bad()) {
         error = Describe(path, errno);
         return std::nullopt;
@@ -30,8 +26,7 @@ std::optional<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path,
     return bytes;
 }
 
-bool WriteFileBytes(const std::string& path, std::span<const std::uint8_t> bytes,
-                    std::string& error) {
+bool WriteFileBytes(const std::string& path, std::span<const std::uint8_t> bytes, std::string& error) {
     const std::string temporary = path + ".tmp";
     {
         std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
@@ -39,8 +34,7 @@ bool WriteFileBytes(const std::string& path, std::span<const std::uint8_t> bytes
             error = Describe(temporary, errno);
             return false;
         }
-        file.write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
+        file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
         file.close();
         if (!file) {
             error = Describe(temporary, errno);

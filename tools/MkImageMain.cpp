@@ -88,8 +88,8 @@ int main(int argc, char** argv) {
     }
 
     try {
-        const FirmwareImage image = controller ? MakeControllerImage(controllerImage)
-                                               : MakeBootProgrammerImage(bootProgrammer);
+        const FirmwareImage image =
+            controller ? MakeControllerImage(controllerImage) : MakeBootProgrammerImage(bootProgrammer);
         std::string error;
         if (!WriteFileBytes(out, image, error)) {
             std::cerr << "tyvo-mkimage: " << error << "\n";

@@ -29,9 +29,7 @@ private:
 };
 
 // Section headers, terminator and checksum around the data of n sections.
-constexpr std::size_t Overhead(std::size_t sections) {
-    return kBootImageHeaderSize + 8 * sections + 8 + 4;
-}
+constexpr std::size_t Overhead(std::size_t sections) { return kBootImageHeaderSize + 8 * sections + 8 + 4; }
 
 // Each section starts on a 4 KB boundary with a free page before it, so a
 // loader that ignores the load addresses and copies the data back to back
@@ -48,16 +46,14 @@ void FillLikeFirmware(std::vector<std::uint8_t>& data, ImageRandom& random) {
     }
     for (std::size_t offset = 0; offset + 4 <= data.size(); offset += 4) {
         const std::uint64_t r = random.next();
-        const auto word = (r & 1) ? common[(r >> 1) % common.size()]
-                                  : static_cast<std::uint32_t>(r >> 32);
+        const auto word = (r & 1) ? common[(r >> 1) % common.size()] : static_cast<std::uint32_t>(r >> 32);
         WriteLittleEndian32(data.data() + offset, word);
     }
 }
 
 // Splits an image of the given size over sections in the given proportions,
 // places them in system RAM and fills their data.
-std::vector<BootImageSection> PlanSections(std::size_t size,
-                                           std::span<const std::size_t> weights,
+std::vector<BootImageSection> PlanSections(std::size_t size, std::span<const std::size_t> weights,
                                            ImageRandom& random) {
     if (size < kMinSyntheticImageSize) {
         throw std::invalid_argument("image size is below the smallest synthetic image");
@@ -68,8 +64,7 @@ std::vector<BootImageSection> PlanSections(std::size_t size,
     size = (size + 3) & ~std::size_t{3};
     const std::size_t words = (size - Overhead(weights.size())) / 4;
     const std::size_t totalWeight = std::accumulate(weights.begin(), weights.end(), std::size_t{0});
-    const auto largest = static_cast<std::size_t>(
-        std::max_element(weights.begin(), weights.end()) - weights.begin());
+    const auto largest = static_cast<std::size_t>(std::max_element(weights.begin(), weights.end()) - weights.begin());
 
     std::vector<std::size_t> sectionWords(weights.size());
     for (std::size_t i = 0; i < weights.size(); ++i) {
@@ -77,8 +72,7 @@ std::vector<BootImageSection> PlanSections(std::size_t size,
     }
     // Rounding leftovers go to the largest section, so the image has exactly
     // the requested size.
-    sectionWords[largest] +=
-        words - std::accumulate(sectionWords.begin(), sectionWords.end(), std::size_t{0});
+    sectionWords[largest] += words - std::accumulate(sectionWords.begin(), sectionWords.end(), std::size_t{0});
 
     // Place every section before allocating any, so an oversized request is
     // refused without building it.
@@ -90,8 +84,7 @@ std::vector<BootImageSection> PlanSections(std::size_t size,
         if (end > std::uint64_t{kSystemRamBase} + kSystemRamSize) {
             throw std::invalid_argument("image sections do not fit in the FX3's system RAM");
         }
-        address = (end + kSectionAlignment - 1) / kSectionAlignment * kSectionAlignment +
-                  kSectionAlignment;
+        address = (end + kSectionAlignment - 1) / kSectionAlignment * kSectionAlignment + kSectionAlignment;
     }
     for (std::size_t i = 0; i < sections.size(); ++i) {
         sections[i].data.resize(sectionWords[i] * 4);
@@ -100,8 +93,7 @@ std::vector<BootImageSection> PlanSections(std::size_t size,
     return sections;
 }
 
-void Place(std::vector<std::uint8_t>& data, std::size_t offset,
-           std::span<const std::uint8_t> bytes) {
+void Place(std::vector<std::uint8_t>& data, std::size_t offset, std::span<const std::uint8_t> bytes) {
     std::copy(bytes.begin(), bytes.end(), data.begin() + static_cast<std::ptrdiff_t>(offset));
 }
 
@@ -111,9 +103,8 @@ void Place(std::vector<std::uint8_t>& data, std::size_t offset, std::string_view
 
 }  // namespace
 
-FirmwareImage AssembleBootImage(const std::vector<BootImageSection>& sections,
-                                std::uint32_t entryAddress, std::uint8_t controlByte,
-                                std::uint8_t imageType) {
+FirmwareImage AssembleBootImage(const std::vector<BootImageSection>& sections, std::uint32_t entryAddress,
+                                std::uint8_t controlByte, std::uint8_t imageType) {
     FirmwareImage image{'C', 'Y', controlByte, imageType};
     std::uint32_t checksum = 0;
     const auto append32 = [&image](std::uint32_t value) {
@@ -162,9 +153,8 @@ FirmwareImage MakeControllerImage(const ControllerImageOptions& options) {
     Place(identity, kMarkerOffset, SerialMarker);
     identity[kMarkerOffset + kModelFlagsOffset] = kUnpersonalisedModelFlags;
     Place(identity, kVersionTagOffset, kFirmwareVersionTag);
-    const std::array<std::uint8_t, 2> version{
-        static_cast<std::uint8_t>(options.firmwareVersion & 0xFF),
-        static_cast<std::uint8_t>(options.firmwareVersion >> 8)};
+    const std::array<std::uint8_t, 2> version{static_cast<std::uint8_t>(options.firmwareVersion & 0xFF),
+                                              static_cast<std::uint8_t>(options.firmwareVersion >> 8)};
     Place(identity, kVersionTagOffset + kFirmwareVersionTag.size(), version);
     return AssembleBootImage(sections, sections[kEntrySection].loadAddress);
 }

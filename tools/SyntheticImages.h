@@ -37,10 +37,8 @@ struct BootImageSection {
 // "CY", control byte, image type, the sections, the terminator with the entry
 // address and the checksum of the data words. Throws std::invalid_argument for
 // an empty section or one whose size is not a multiple of 4.
-FirmwareImage AssembleBootImage(const std::vector<BootImageSection>& sections,
-                                std::uint32_t entryAddress,
-                                std::uint8_t controlByte = kDefaultImageControlByte,
-                                std::uint8_t imageType = 0xB0);
+FirmwareImage AssembleBootImage(const std::vector<BootImageSection>& sections, std::uint32_t entryAddress,
+                                std::uint8_t controlByte = kDefaultImageControlByte, std::uint8_t imageType = 0xB0);
 
 struct BootProgrammerOptions {
     std::size_t size = 100 * 1024;  // whole image, rounded up to 4 bytes

@@ -9,8 +9,7 @@ CCyControlEndPoint::CCyControlEndPoint(DriverHandle* handle, const uint8_t* endp
 }
 
 uint8_t CCyControlEndPoint::RequestTypeByte() const {
-    return static_cast<uint8_t>(static_cast<uint32_t>(m_direction) * 128 +
-                                (static_cast<uint32_t>(m_reqType) & 3) * 32 +
+    return static_cast<uint8_t>(static_cast<uint32_t>(m_direction) * 128 + (static_cast<uint32_t>(m_reqType) & 3) * 32 +
                                 (static_cast<uint32_t>(m_target) & 0x1F));
 }
 

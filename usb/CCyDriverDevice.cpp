@@ -59,7 +59,8 @@ bool CCyDriverDevice::ReadDescriptor(uint8_t type, uint8_t index, uint16_t lengt
     block.setLength(length);
     block.setTimeoutSeconds(kDescriptorTimeoutSeconds);
     block.setBuffer(DriverTransferBlock::kHeaderSize, length);
-    const bool ok = DriverControl(DriverIoControl::kEndpointZeroTransfer, block.bytes(), static_cast<uint32_t>(block.size()));
+    const bool ok =
+        DriverControl(DriverIoControl::kEndpointZeroTransfer, block.bytes(), static_cast<uint32_t>(block.size()));
     m_usbdStatus = block.usbdStatus();
     m_ntStatus = block.ntStatus();
     if (!ok) return false;
@@ -115,8 +116,7 @@ void CCyDriverDevice::ReadString(uint8_t index, std::u16string& into) {
     if (s[0] <= 2 || s[1] != kStringDescriptor) return;
     const std::size_t bytes = std::min<std::size_t>(s[0] - 2u, kStringField - 2);
     into.clear();
-    for (std::size_t i = 0; i + 1 < bytes; i += 2)
-        into.push_back(static_cast<char16_t>(s[2 + i] | s[3 + i] << 8));
+    for (std::size_t i = 0; i + 1 < bytes; i += 2) into.push_back(static_cast<char16_t>(s[2 + i] | s[3 + i] << 8));
 }
 
 uint32_t CCyDriverDevice::QueryWord(uint32_t code) {
@@ -208,8 +208,8 @@ bool CCyDriverDevice::Open(uint8_t index) {
     }
 
     // Endpoint zero, as if from a 7-byte endpoint descriptor.
-    const uint8_t ep0[7] = {7, 5, 0, 0, static_cast<uint8_t>(m_maxPacketSize),
-                            static_cast<uint8_t>(m_maxPacketSize >> 8), 0};
+    const uint8_t ep0[7] = {
+        7, 5, 0, 0, static_cast<uint8_t>(m_maxPacketSize), static_cast<uint8_t>(m_maxPacketSize >> 8), 0};
     m_control = std::make_unique<CCyControlEndPoint>(m_handle.get(), ep0);
 
     if (!m_configs[0] || m_configs[0]->SettingCount() == 0) return false;
@@ -310,10 +310,10 @@ bool CCyDriverDevice::SelectAltSetting(uint8_t alternateSetting) {
         CCyUSBEndPoint* ep = s->EndPoint(slot);
         CCyUSBEndPoint** shortcut = nullptr;
         switch (ep->TransferType()) {
-        case 1: shortcut = ep->IsIn() ? &m_isocIn : &m_isocOut; break;
-        case 2: shortcut = ep->IsIn() ? &m_bulkIn : &m_bulkOut; break;
-        case 3: shortcut = ep->IsIn() ? &m_interruptIn : &m_interruptOut; break;
-        default: break;
+            case 1: shortcut = ep->IsIn() ? &m_isocIn : &m_isocOut; break;
+            case 2: shortcut = ep->IsIn() ? &m_bulkIn : &m_bulkOut; break;
+            case 3: shortcut = ep->IsIn() ? &m_interruptIn : &m_interruptOut; break;
+            default: break;
         }
         if (shortcut && !*shortcut) *shortcut = ep;
         // The setting's own endpoints; endpoint zero keeps its buffered mode,

@@ -27,7 +27,8 @@ struct DriverGuid {
 };
 
 // {AE18AA60-7F6A-11D4-97DD-00010229B959}
-inline constexpr DriverGuid kDriverInterfaceGuid{0xAE18AA60, 0x7F6A, 0x11D4, {0x97, 0xDD, 0x00, 0x01, 0x02, 0x29, 0xB9, 0x59}};
+inline constexpr DriverGuid kDriverInterfaceGuid{
+    0xAE18AA60, 0x7F6A, 0x11D4, {0x97, 0xDD, 0x00, 0x01, 0x02, 0x29, 0xB9, 0x59}};
 
 class CCyDriverDevice {
 public:
@@ -120,8 +121,8 @@ private:
     bool ReadDescriptor(uint8_t type, uint8_t index, uint16_t length, std::vector<uint8_t>& out);
     // First read gives the length (a u16 at lengthOffset, or bLength), second
     // reads it all; false when either read fails or the length is too short.
-    bool ReadVariableDescriptor(uint8_t type, uint8_t index, uint16_t firstLength, bool lengthIsTotal,
-                                uint16_t minimum, std::vector<uint8_t>& out);
+    bool ReadVariableDescriptor(uint8_t type, uint8_t index, uint16_t firstLength, bool lengthIsTotal, uint16_t minimum,
+                                std::vector<uint8_t>& out);
     void ReadDeviceDescriptor();
     void ReadLanguage();
     void ReadString(uint8_t index, std::u16string& into);

@@ -10,12 +10,9 @@ bool CCyFX3DriverDevice::SendVendorRequest(uint8_t* buffer, uint8_t request, uin
                                            bool deviceToHost) {
     if (SendVendorRequestPieces(buffer, request, value, length, deviceToHost)) return true;
     const CCyControlEndPoint* ep = ControlEndPoint();
-    m_failedRequest = FailedRequest{request,
-                                    static_cast<uint16_t>(value & 0xFFFF),
-                                    static_cast<uint16_t>(value >> 16),
-                                    length,
-                                    deviceToHost,
-                                    ep ? ep->LastError() : ENODEV};
+    m_failedRequest =
+        FailedRequest{request,      static_cast<uint16_t>(value & 0xFFFF), static_cast<uint16_t>(value >> 16), length,
+                      deviceToHost, ep ? ep->LastError() : ENODEV};
     return false;
 }
 

@@ -83,8 +83,7 @@ public:
     std::string DescribeFailedRequest() const;
 
 private:
-    bool SendVendorRequestPieces(uint8_t* buffer, uint8_t request, uint32_t value, int32_t length,
-                                 bool deviceToHost);
+    bool SendVendorRequestPieces(uint8_t* buffer, uint8_t request, uint32_t value, int32_t length, bool deviceToHost);
     // One block of a RAM load: three passes of write and read-back.
     bool WriteRamBlock(uint32_t address, const uint8_t* data, int32_t length, uint8_t request);
 

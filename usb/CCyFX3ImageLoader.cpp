@@ -23,13 +23,13 @@ uint32_t RequestValue(uint16_t wValue, uint16_t wIndex) { return static_cast<uin
 // byte; 0 for a code we do not know.
 uint32_t EepromBlockSize(unsigned sizeCode) {
     switch (sizeCode) {
-    case 2: return 4 * 1024;
-    case 3: return 8 * 1024;
-    case 4: return 16 * 1024;
-    case 5: return 32 * 1024;
-    case 6:
-    case 7: return 64 * 1024;
-    default: return 0;
+        case 2: return 4 * 1024;
+        case 3: return 8 * 1024;
+        case 4: return 16 * 1024;
+        case 5: return 32 * 1024;
+        case 6:
+        case 7: return 64 * 1024;
+        default: return 0;
     }
 }
 
@@ -42,9 +42,9 @@ LoadResult CCyFX3DriverDevice::LoadImage(std::span<const uint8_t> image, ImageTa
     m_failedRequest.reset();
     if (image.empty()) return LoadResult::EmptyImage;
     switch (target) {
-    case ImageTarget::Ram: return LoadImageToRam(image.data(), image.size(), kRamRequest);
-    case ImageTarget::I2cEeprom: return LoadImageToI2cEeprom(image.data(), image.size(), kEepromRequest);
-    case ImageTarget::SpiFlash: return LoadImageToSpiFlash(image.data(), image.size(), kFlashEraseRequest);
+        case ImageTarget::Ram: return LoadImageToRam(image.data(), image.size(), kRamRequest);
+        case ImageTarget::I2cEeprom: return LoadImageToI2cEeprom(image.data(), image.size(), kEepromRequest);
+        case ImageTarget::SpiFlash: return LoadImageToSpiFlash(image.data(), image.size(), kFlashEraseRequest);
     }
     return LoadResult::UnknownTarget;
 }

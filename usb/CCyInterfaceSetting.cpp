@@ -15,10 +15,10 @@ constexpr uint8_t kCompanionLength = 6;
 
 std::unique_ptr<CCyUSBEndPoint> makeEndpoint(DriverHandle* handle, const uint8_t* d, const uint8_t* companion) {
     switch (d[3] & 3) {
-    case 0: return std::make_unique<CCyControlEndPoint>(handle, d);
-    case 1: return std::make_unique<CCyIsocEndPoint>(handle, d, companion);
-    case 2: return std::make_unique<CCyBulkEndPoint>(handle, d, companion);
-    default: return std::make_unique<CCyInterruptEndPoint>(handle, d, companion);
+        case 0: return std::make_unique<CCyControlEndPoint>(handle, d);
+        case 1: return std::make_unique<CCyIsocEndPoint>(handle, d, companion);
+        case 2: return std::make_unique<CCyBulkEndPoint>(handle, d, companion);
+        default: return std::make_unique<CCyInterruptEndPoint>(handle, d, companion);
     }
 }
 

@@ -11,8 +11,7 @@ constexpr uint32_t kLastAbortWaitMs = 5000;
 constexpr uint32_t kAbortGraceMs = 50;
 }  // namespace
 
-CCyUSBEndPoint::CCyUSBEndPoint(DriverHandle* handle, const uint8_t* d, const uint8_t* companion)
-    : m_handle(handle) {
+CCyUSBEndPoint::CCyUSBEndPoint(DriverHandle* handle, const uint8_t* d, const uint8_t* companion) : m_handle(handle) {
     uint32_t maxPacket = 0;
     if (d) {
         m_bLength = d[0];

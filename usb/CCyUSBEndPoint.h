@@ -72,13 +72,13 @@ public:
 protected:
     // Starts a request the driver carries in the block: records the start's
     // result as the last error and copies the block's statuses.
-    std::unique_ptr<DriverTransferBlock> Issue(uint32_t code, std::unique_ptr<DriverTransferBlock> block,
-                                               void* output, uint32_t outputSize, DriverOverlapped* overlapped);
+    std::unique_ptr<DriverTransferBlock> Issue(uint32_t code, std::unique_ptr<DriverTransferBlock> block, void* output,
+                                               uint32_t outputSize, DriverOverlapped* overlapped);
     // The direct or the buffered start, as the transfer mode says.
     std::unique_ptr<DriverTransferBlock> StartInTransferMode(uint8_t* buffer, int32_t length,
                                                              DriverOverlapped* overlapped);
-    std::unique_ptr<DriverTransferBlock> StartIsochronous(uint8_t* buffer, int32_t length,
-                                                          DriverOverlapped* overlapped, bool buffered);
+    std::unique_ptr<DriverTransferBlock> StartIsochronous(uint8_t* buffer, int32_t length, DriverOverlapped* overlapped,
+                                                          bool buffered);
 
     DriverHandle* m_handle;
     uint8_t m_bLength = 0;

@@ -14,11 +14,11 @@ inline constexpr uint32_t kAlternateSetting = 0x220008;  // 1 byte out
 inline constexpr uint32_t kBusAddress = 0x220010;        // 1 byte out
 inline constexpr uint32_t kEndpointZeroTransfer = 0x220020;
 inline constexpr uint32_t kBufferedTransfer = 0x220024;
-inline constexpr uint32_t kDeviceName = 0x22003C;        // 256 bytes out
-inline constexpr uint32_t kFriendlyName = 0x220040;      // 256 bytes out
-inline constexpr uint32_t kAbortPipe = 0x220044;         // 1 byte in: endpoint address
+inline constexpr uint32_t kDeviceName = 0x22003C;    // 256 bytes out
+inline constexpr uint32_t kFriendlyName = 0x220040;  // 256 bytes out
+inline constexpr uint32_t kAbortPipe = 0x220044;     // 1 byte in: endpoint address
 inline constexpr uint32_t kDirectTransfer = 0x22004B;
-inline constexpr uint32_t kBusSpeed = 0x22004C;          // 4 bytes out: 2 high speed, 4 super speed
+inline constexpr uint32_t kBusSpeed = 0x22004C;  // 4 bytes out: 2 high speed, 4 super speed
 }  // namespace DriverIoControl
 
 // The request started and will complete into its overlapped record.

@@ -86,8 +86,8 @@ public:
     // caller-owned bytes).
     static uint16_t read16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
     static uint32_t read32(const uint8_t* p) {
-        return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-               static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+        return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
+               static_cast<uint32_t>(p[3]) << 24;
     }
     static void write16(uint8_t* p, uint16_t v) {
         p[0] = static_cast<uint8_t>(v);

@@ -66,9 +66,9 @@ struct UsbBusEnumerator::Context {
         }
         std::lock_guard lock(context->m_callbackLock);
         if (context->callback)
-            context->callback(event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? UsbHotplugEvent::Arrived
-                                                                          : UsbHotplugEvent::Left,
-                              described);
+            context->callback(
+                event == LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED ? UsbHotplugEvent::Arrived : UsbHotplugEvent::Left,
+                described);
         return 0;
     }
 };

@@ -16,7 +16,7 @@
 struct UsbBusDevice {
     uint8_t busNumber = 0;
     uint8_t address = 0;
-    std::string portChain;        // "1-2.3"; no root hub in front of emulated devices
+    std::string portChain;  // "1-2.3"; no root hub in front of emulated devices
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     bool hasVideoInterface = false;  // an interface of class 0x0E in the active configuration

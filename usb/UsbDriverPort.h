@@ -12,9 +12,9 @@
 #include <vector>
 
 struct DriverDeviceInfo {
-    std::string path;        // usb#vid_04b4&pid_00f3#1-2
+    std::string path;  // usb#vid_04b4&pid_00f3#1-2
     uint8_t busNumber = 0;
-    std::string portChain;   // 1-2, 1-2.3
+    std::string portChain;  // 1-2, 1-2.3
     uint8_t address = 0;
     uint16_t vendorId = 0;
     uint16_t productId = 0;

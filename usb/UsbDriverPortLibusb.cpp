@@ -41,20 +41,20 @@ struct PendingIo {
     LibusbDriverHandle* owner = nullptr;
     libusb_transfer* transfer = nullptr;
     std::unique_ptr<usbdevfs_urb> urb;  // instead of a libusb transfer: a large control request
-    std::vector<uint8_t> buffer;   // what libusb (or usbfs) reads and writes
+    std::vector<uint8_t> buffer;        // what libusb (or usbfs) reads and writes
     uint8_t endpoint = 0;
     bool control = false;
     bool deviceToHost = false;
     // Where the results go; null once the overlapped record is gone.
     uint8_t* block = nullptr;
     uint32_t blockSize = 0;
-    uint8_t* direct = nullptr;     // direct transfers: the caller's buffer
+    uint8_t* direct = nullptr;  // direct transfers: the caller's buffer
     uint32_t directSize = 0;
-    uint32_t dataOffset = 0;       // data area in the block (control, buffered)
+    uint32_t dataOffset = 0;  // data area in the block (control, buffered)
     uint32_t packetTableOffset = 0;
     uint32_t packetCount = 0;
     bool done = false;
-    int completedFlag = 0;         // for libusb_handle_events_timeout_completed
+    int completedFlag = 0;  // for libusb_handle_events_timeout_completed
     uint32_t error = 0;
     uint32_t bytes = 0;
 };
@@ -77,27 +77,27 @@ struct Outcome {
 Outcome outcomeOf(libusb_transfer_status status) {
     using namespace DriverStatus;
     switch (status) {
-    case LIBUSB_TRANSFER_COMPLETED: return {0, kSuccess, kSuccess};
-    case LIBUSB_TRANSFER_STALL: return {EPIPE, kUsbdStallPid, kNtUnsuccessful};
-    case LIBUSB_TRANSFER_TIMED_OUT: return {ETIMEDOUT, kUsbdTimeout, kNtIoTimeout};
-    case LIBUSB_TRANSFER_CANCELLED: return {ECANCELED, kUsbdCanceled, kNtCancelled};
-    case LIBUSB_TRANSFER_NO_DEVICE: return {ENODEV, kUsbdDeviceGone, kNtNoSuchDevice};
-    case LIBUSB_TRANSFER_OVERFLOW: return {EOVERFLOW, kUsbdBufferOverrun, kNtDeviceDataError};
-    default: return {EIO, kUsbdDevNotResponding, kNtDeviceDataError};
+        case LIBUSB_TRANSFER_COMPLETED: return {0, kSuccess, kSuccess};
+        case LIBUSB_TRANSFER_STALL: return {EPIPE, kUsbdStallPid, kNtUnsuccessful};
+        case LIBUSB_TRANSFER_TIMED_OUT: return {ETIMEDOUT, kUsbdTimeout, kNtIoTimeout};
+        case LIBUSB_TRANSFER_CANCELLED: return {ECANCELED, kUsbdCanceled, kNtCancelled};
+        case LIBUSB_TRANSFER_NO_DEVICE: return {ENODEV, kUsbdDeviceGone, kNtNoSuchDevice};
+        case LIBUSB_TRANSFER_OVERFLOW: return {EOVERFLOW, kUsbdBufferOverrun, kNtDeviceDataError};
+        default: return {EIO, kUsbdDevNotResponding, kNtDeviceDataError};
     }
 }
 
 libusb_transfer_status statusOfUrb(int status) {
     switch (-status) {
-    case 0: return LIBUSB_TRANSFER_COMPLETED;
-    case EPIPE: return LIBUSB_TRANSFER_STALL;
-    case ENOENT:
-    case ECONNRESET: return LIBUSB_TRANSFER_CANCELLED;
-    case ESHUTDOWN:
-    case ENODEV: return LIBUSB_TRANSFER_NO_DEVICE;
-    case ETIMEDOUT: return LIBUSB_TRANSFER_TIMED_OUT;
-    case EOVERFLOW: return LIBUSB_TRANSFER_OVERFLOW;
-    default: return LIBUSB_TRANSFER_ERROR;
+        case 0: return LIBUSB_TRANSFER_COMPLETED;
+        case EPIPE: return LIBUSB_TRANSFER_STALL;
+        case ENOENT:
+        case ECONNRESET: return LIBUSB_TRANSFER_CANCELLED;
+        case ESHUTDOWN:
+        case ENODEV: return LIBUSB_TRANSFER_NO_DEVICE;
+        case ETIMEDOUT: return LIBUSB_TRANSFER_TIMED_OUT;
+        case EOVERFLOW: return LIBUSB_TRANSFER_OVERFLOW;
+        default: return LIBUSB_TRANSFER_ERROR;
     }
 }
 
@@ -122,9 +122,9 @@ public:
                     const libusb_interface_descriptor& alt = itf.altsetting[a];
                     if (i == 0 && a == 0) m_firstInterface = alt.bInterfaceNumber;
                     for (int e = 0; e < alt.bNumEndpoints; ++e)
-                        m_endpoints.emplace(alt.endpoint[e].bEndpointAddress,
-                                            EndpointInfo{static_cast<uint8_t>(alt.endpoint[e].bmAttributes & 3),
-                                                         alt.bInterfaceNumber});
+                        m_endpoints.emplace(
+                            alt.endpoint[e].bEndpointAddress,
+                            EndpointInfo{static_cast<uint8_t>(alt.endpoint[e].bmAttributes & 3), alt.bInterfaceNumber});
                 }
             }
             libusb_free_config_descriptor(config);
@@ -142,19 +142,18 @@ public:
         bytesReturned = 0;
         if (!m_handle) return EBADF;
         switch (code) {
-        case DriverIoControl::kEndpointZeroTransfer:
-        case DriverIoControl::kBufferedTransfer:
-        case DriverIoControl::kDirectTransfer:
-            if (overlapped) return startTransfer(code, in, inSize, out, outSize, *overlapped);
-            return transferSynchronously(code, in, inSize, out, outSize, bytesReturned);
-        case DriverIoControl::kAbortPipe: {
-            if (!in || inSize < 1) return EINVAL;
-            abort(*static_cast<const uint8_t*>(in));
-            if (overlapped) completeAtOnce(*overlapped, 0);
-            return 0;
-        }
-        default:
-            return query(code, out, outSize, bytesReturned, overlapped);
+            case DriverIoControl::kEndpointZeroTransfer:
+            case DriverIoControl::kBufferedTransfer:
+            case DriverIoControl::kDirectTransfer:
+                if (overlapped) return startTransfer(code, in, inSize, out, outSize, *overlapped);
+                return transferSynchronously(code, in, inSize, out, outSize, bytesReturned);
+            case DriverIoControl::kAbortPipe: {
+                if (!in || inSize < 1) return EINVAL;
+                abort(*static_cast<const uint8_t*>(in));
+                if (overlapped) completeAtOnce(*overlapped, 0);
+                return 0;
+            }
+            default: return query(code, out, outSize, bytesReturned, overlapped);
         }
     }
 
@@ -460,30 +459,30 @@ private:
         return 0;
     }
 
-    void fillEndpointTransfer(libusb_transfer& transfer, uint8_t type, PendingIo& io, uint8_t endpoint,
-                              uint32_t length, unsigned timeoutMs) {
+    void fillEndpointTransfer(libusb_transfer& transfer, uint8_t type, PendingIo& io, uint8_t endpoint, uint32_t length,
+                              unsigned timeoutMs) {
         const int lengthInt = static_cast<int>(length);
         switch (type) {
-        case LIBUSB_TRANSFER_TYPE_ISOCHRONOUS: {
-            libusb_fill_iso_transfer(&transfer, m_handle, endpoint, io.buffer.data(), lengthInt,
-                                     static_cast<int>(io.packetCount), &onTransferDone, &io, timeoutMs);
-            // The data is spread evenly over the packets, the last one short.
-            const unsigned per = (length + io.packetCount - 1) / io.packetCount;
-            unsigned left = length;
-            for (uint32_t i = 0; i < io.packetCount; ++i) {
-                transfer.iso_packet_desc[i].length = std::min(per, left);
-                left -= transfer.iso_packet_desc[i].length;
+            case LIBUSB_TRANSFER_TYPE_ISOCHRONOUS: {
+                libusb_fill_iso_transfer(&transfer, m_handle, endpoint, io.buffer.data(), lengthInt,
+                                         static_cast<int>(io.packetCount), &onTransferDone, &io, timeoutMs);
+                // The data is spread evenly over the packets, the last one short.
+                const unsigned per = (length + io.packetCount - 1) / io.packetCount;
+                unsigned left = length;
+                for (uint32_t i = 0; i < io.packetCount; ++i) {
+                    transfer.iso_packet_desc[i].length = std::min(per, left);
+                    left -= transfer.iso_packet_desc[i].length;
+                }
+                break;
             }
-            break;
-        }
-        case LIBUSB_TRANSFER_TYPE_INTERRUPT:
-            libusb_fill_interrupt_transfer(&transfer, m_handle, endpoint, io.buffer.data(), lengthInt,
-                                           &onTransferDone, &io, timeoutMs);
-            break;
-        default:
-            libusb_fill_bulk_transfer(&transfer, m_handle, endpoint, io.buffer.data(), lengthInt, &onTransferDone,
-                                      &io, timeoutMs);
-            break;
+            case LIBUSB_TRANSFER_TYPE_INTERRUPT:
+                libusb_fill_interrupt_transfer(&transfer, m_handle, endpoint, io.buffer.data(), lengthInt,
+                                               &onTransferDone, &io, timeoutMs);
+                break;
+            default:
+                libusb_fill_bulk_transfer(&transfer, m_handle, endpoint, io.buffer.data(), lengthInt, &onTransferDone,
+                                          &io, timeoutMs);
+                break;
         }
     }
 
@@ -536,7 +535,8 @@ private:
         if (started != kIoPending) return started;
         // The block's own time-out bounds the wait; a block without one still
         // gets a bound, after which the transfer is cancelled.
-        const uint32_t seconds = DriverTransferBlock::read32(static_cast<const uint8_t*>(in) + DriverTransferBlock::kTimeout);
+        const uint32_t seconds =
+            DriverTransferBlock::read32(static_cast<const uint8_t*>(in) + DriverTransferBlock::kTimeout);
         const uint32_t limit = seconds ? std::min<uint32_t>(seconds, 3600) * 1000 + 1000 : 30000;
         if (wait(overlapped, limit) != 0) {
             cancel(*overlapped.io);
@@ -546,7 +546,8 @@ private:
         return result == EINPROGRESS ? ETIMEDOUT : result;
     }
 
-    uint32_t query(uint32_t code, void* outPtr, uint32_t outSize, uint32_t& bytesReturned, DriverOverlapped* overlapped) {
+    uint32_t query(uint32_t code, void* outPtr, uint32_t outSize, uint32_t& bytesReturned,
+                   DriverOverlapped* overlapped) {
         auto* out = static_cast<uint8_t*>(outPtr);
         auto put = [&](const void* data, uint32_t n) -> uint32_t {
             if (!out || outSize < n) return EINVAL;
@@ -556,55 +557,53 @@ private:
             return 0;
         };
         switch (code) {
-        case DriverIoControl::kDriverVersion: {
-            // The driver here is libusb: report its version.
-            const libusb_version* v = libusb_get_version();
-            uint8_t bytes[4];
-            DriverTransferBlock::write32(bytes, static_cast<uint32_t>(v->major) << 24 |
-                                                    static_cast<uint32_t>(v->minor) << 16 | v->micro);
-            return put(bytes, 4);
-        }
-        case DriverIoControl::kUsbdiVersion: {
-            const uint8_t none[4] = {0, 0, 0, 0};  // Linux has no USBDI
-            return put(none, 4);
-        }
-        case DriverIoControl::kAlternateSetting: {
-            // The kernel selects alternate setting 0 when it configures the
-            // device; a device it has not configured has none to report.
-            int configuration = 0;
-            const int r = libusb_get_configuration(m_handle, &configuration);
-            if (r != 0) return errnoFromLibusb(r);
-            if (configuration <= 0 || m_firstInterface < 0) return ENODATA;
-            const uint8_t alternate = 0;
-            return put(&alternate, 1);
-        }
-        case DriverIoControl::kBusAddress: {
-            const uint8_t address = libusb_get_device_address(m_device);
-            return put(&address, 1);
-        }
-        case DriverIoControl::kDeviceName:
-        case DriverIoControl::kFriendlyName: {
-            char name[kNameSize] = {};
-            if (code == DriverIoControl::kDeviceName)
-                std::snprintf(name, sizeof name, "%s", m_nodeName.c_str());
-            return put(name, kNameSize);
-        }
-        case DriverIoControl::kBusSpeed: {
-            uint32_t speed = 0;
-            switch (libusb_get_device_speed(m_device)) {
-            case LIBUSB_SPEED_LOW: speed = 0; break;
-            case LIBUSB_SPEED_FULL: speed = 1; break;
-            case LIBUSB_SPEED_HIGH: speed = 2; break;
-            case LIBUSB_SPEED_SUPER:
-            case LIBUSB_SPEED_SUPER_PLUS: speed = 4; break;
-            default: speed = 0; break;
+            case DriverIoControl::kDriverVersion: {
+                // The driver here is libusb: report its version.
+                const libusb_version* v = libusb_get_version();
+                uint8_t bytes[4];
+                DriverTransferBlock::write32(
+                    bytes, static_cast<uint32_t>(v->major) << 24 | static_cast<uint32_t>(v->minor) << 16 | v->micro);
+                return put(bytes, 4);
             }
-            uint8_t bytes[4];
-            DriverTransferBlock::write32(bytes, speed);
-            return put(bytes, 4);
-        }
-        default:
-            return ENOTTY;
+            case DriverIoControl::kUsbdiVersion: {
+                const uint8_t none[4] = {0, 0, 0, 0};  // Linux has no USBDI
+                return put(none, 4);
+            }
+            case DriverIoControl::kAlternateSetting: {
+                // The kernel selects alternate setting 0 when it configures the
+                // device; a device it has not configured has none to report.
+                int configuration = 0;
+                const int r = libusb_get_configuration(m_handle, &configuration);
+                if (r != 0) return errnoFromLibusb(r);
+                if (configuration <= 0 || m_firstInterface < 0) return ENODATA;
+                const uint8_t alternate = 0;
+                return put(&alternate, 1);
+            }
+            case DriverIoControl::kBusAddress: {
+                const uint8_t address = libusb_get_device_address(m_device);
+                return put(&address, 1);
+            }
+            case DriverIoControl::kDeviceName:
+            case DriverIoControl::kFriendlyName: {
+                char name[kNameSize] = {};
+                if (code == DriverIoControl::kDeviceName) std::snprintf(name, sizeof name, "%s", m_nodeName.c_str());
+                return put(name, kNameSize);
+            }
+            case DriverIoControl::kBusSpeed: {
+                uint32_t speed = 0;
+                switch (libusb_get_device_speed(m_device)) {
+                    case LIBUSB_SPEED_LOW: speed = 0; break;
+                    case LIBUSB_SPEED_FULL: speed = 1; break;
+                    case LIBUSB_SPEED_HIGH: speed = 2; break;
+                    case LIBUSB_SPEED_SUPER:
+                    case LIBUSB_SPEED_SUPER_PLUS: speed = 4; break;
+                    default: speed = 0; break;
+                }
+                uint8_t bytes[4];
+                DriverTransferBlock::write32(bytes, speed);
+                return put(bytes, 4);
+            }
+            default: return ENOTTY;
         }
     }
 

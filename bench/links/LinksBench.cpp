@@ -159,8 +159,8 @@ void BM_LinkPublish(benchmark::State& state) {
     client->setCipherEnabled(cipher);
     service->declare("Events", LinkPattern::PublishSubscribe, LinkTransport::Tcp, 0, "");
     LinkEndpointRpc publisher(service->open("Events", LinkKind::Publisher));
-    client->declare("Events", LinkPattern::PublishSubscribe, LinkTransport::Tcp,
-                    service->declaration("Events")->port, "");
+    client->declare("Events", LinkPattern::PublishSubscribe, LinkTransport::Tcp, service->declaration("Events")->port,
+                    "");
     LinkEndpointRpc subscriber(client->open("Events", LinkKind::Subscriber));
 
     const Message sent = eventOfSize(size);
@@ -302,8 +302,7 @@ int main(int argc, char** argv) {
     for (int64_t size : {int64_t{64}, int64_t{4096}}) {
         const std::string raw = "BM_RawPublish/" + std::to_string(size) + kSuffix;
         for (int cipher : {1, 0}) {
-            const std::string ours =
-                "BM_LinkPublish/" + std::to_string(size) + "/" + std::to_string(cipher) + kSuffix;
+            const std::string ours = "BM_LinkPublish/" + std::to_string(size) + "/" + std::to_string(cipher) + kSuffix;
             double a = 0, b = 0;
             if (reporter.Time(ours, &a) && reporter.Time(raw, &b) && a > 0) {
                 std::printf("  %-40s / %-40s = %6.2f\n", ours.c_str(), raw.c_str(), b / a);

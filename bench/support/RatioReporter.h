@@ -35,8 +35,7 @@ public:
     }
 
     // Prints "label: ours / peer = ratio" for each pair that ran.
-    void PrintRatios(const std::vector<std::pair<std::string, std::string>>& pairs,
-                     const char* heading) const {
+    void PrintRatios(const std::vector<std::pair<std::string, std::string>>& pairs, const char* heading) const {
         std::printf("\n%s\n", heading);
         for (const auto& [ours, peer] : pairs) {
             double a = 0, b = 0;

@@ -14,8 +14,8 @@
 
 #include <cstdio>
 #include <map>
-#include <string>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -110,10 +110,11 @@ public:
             const auto ours = m_times[std::string("BM_OurStack") + dir];
             const auto plain = m_times[std::string("BM_PlainLibusb") + dir];
             if (ours.first <= 0 || plain.first <= 0) continue;
-            std::printf("2048-byte vendor %-5s per transfer: wall %.1f us ours vs %.1f us plain libusb (ratio %.2f); "
-                        "CPU %.1f us vs %.1f us (ratio %.2f, ours adds %.1f us)\n",
-                        dir, ours.first, plain.first, ours.first / plain.first, ours.second, plain.second,
-                        ours.second / plain.second, ours.second - plain.second);
+            std::printf(
+                "2048-byte vendor %-5s per transfer: wall %.1f us ours vs %.1f us plain libusb (ratio %.2f); "
+                "CPU %.1f us vs %.1f us (ratio %.2f, ours adds %.1f us)\n",
+                dir, ours.first, plain.first, ours.first / plain.first, ours.second, plain.second,
+                ours.second / plain.second, ours.second - plain.second);
         }
     }
 
@@ -145,7 +146,8 @@ int main(int argc, char** argv) {
     const ssize_t n = libusb_get_device_list(bench.plain, &list);
     for (ssize_t i = 0; i < n && !bench.plainHandle; ++i) {
         uint8_t port = 0;
-        if (libusb_get_port_numbers(list[i], &port, 1) == 1 && port == 1 && libusb_open(list[i], &bench.plainHandle) != 0)
+        if (libusb_get_port_numbers(list[i], &port, 1) == 1 && port == 1 &&
+            libusb_open(list[i], &bench.plainHandle) != 0)
             bench.plainHandle = nullptr;
     }
     if (n >= 0) libusb_free_device_list(list, 1);

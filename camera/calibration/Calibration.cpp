@@ -24,17 +24,13 @@ std::uint32_t readWord(const CalibrationBlock& b, std::size_t at) {
            static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
-float readFloat(const CalibrationBlock& b, std::size_t at) {
-    return std::bit_cast<float>(readWord(b, at));
-}
+float readFloat(const CalibrationBlock& b, std::size_t at) { return std::bit_cast<float>(readWord(b, at)); }
 
 void writeWord(CalibrationBlock& b, std::size_t at, std::uint32_t v) {
     for (std::size_t i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-void writeFloat(CalibrationBlock& b, std::size_t at, float v) {
-    writeWord(b, at, std::bit_cast<std::uint32_t>(v));
-}
+void writeFloat(CalibrationBlock& b, std::size_t at, float v) { writeWord(b, at, std::bit_cast<std::uint32_t>(v)); }
 
 using Mat = std::array<double, 9>;
 
@@ -60,9 +56,7 @@ Mat invert(const Mat& m) {
     return r;
 }
 
-Mat transpose(const Mat& m) {
-    return {m[0], m[3], m[6], m[1], m[4], m[7], m[2], m[5], m[8]};
-}
+Mat transpose(const Mat& m) { return {m[0], m[3], m[6], m[1], m[4], m[7], m[2], m[5], m[8]}; }
 
 Matrix3 toFloat(const Mat& m) {
     Matrix3 r;
@@ -85,9 +79,7 @@ CameraParameters mirrored(const CameraParameters& c) {
 
 }  // namespace
 
-std::uint32_t calibrationNow() {
-    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(std::time(nullptr)));
-}
+std::uint32_t calibrationNow() { return static_cast<std::uint32_t>(static_cast<std::uint64_t>(std::time(nullptr))); }
 
 std::uint32_t calibrationChecksum(const CalibrationBlock& block) {
     std::uint32_t sum = 0;
@@ -106,8 +98,12 @@ Calibration::Calibration(float scale) : created(calibrationNow()) {
 
 Calibration::Calibration(std::uint8_t version_, std::uint8_t revision_, float s, float u,
                          const CameraParameters& camera0, const CameraParameters& camera1)
-    : stereoS(s), stereoU(u), created(calibrationNow()), version(version_),
-      revision(revision_), camera{camera0, camera1} {
+    : stereoS(s),
+      stereoU(u),
+      created(calibrationNow()),
+      version(version_),
+      revision(revision_),
+      camera{camera0, camera1} {
     deriveMatrices();
 }
 
@@ -143,13 +139,11 @@ void Calibration::deriveMatrices() {
         const double b = p[LensParam::RotationB];
         const double cc = p[LensParam::RotationC];
         const Mat rotation{
-            std::sqrt(1.0 - a * a - b * b), a, b,
-            -a, std::sqrt(1.0 - a * a - cc * cc), cc,
-            -b, -cc, std::sqrt(1.0 - b * b - cc * cc),
+            std::sqrt(1.0 - a * a - b * b),   a, b, -a, std::sqrt(1.0 - a * a - cc * cc), cc, -b, -cc,
+            std::sqrt(1.0 - b * b - cc * cc),
         };
         const double t = p[LensParam::RectifiedFocal];
-        const Mat k{t, 0.0, p[LensParam::RectifiedCentreX], 0.0, t, p[LensParam::RectifiedCentreY],
-                    0.0, 0.0, 1.0};
+        const Mat k{t, 0.0, p[LensParam::RectifiedCentreX], 0.0, t, p[LensParam::RectifiedCentreY], 0.0, 0.0, 1.0};
         const double offset = (c == 0 ? 0.5 : -0.5) * static_cast<double>(stereoS) * stereoU;
         const Mat shift{1.0, 0.0, offset, 0.0, 1.0, 0.0, 0.0, 0.0, 1.0};
 
@@ -191,13 +185,11 @@ Calibration reversed(const Calibration& calibration) {
     CameraParameters second = mirrored(calibration.camera[0]);
     fitInverseRadial(first);
     fitInverseRadial(second);
-    return Calibration(calibration.version, calibration.revision, calibration.stereoS,
-                       calibration.stereoU, first, second);
+    return Calibration(calibration.version, calibration.revision, calibration.stereoS, calibration.stereoU, first,
+                       second);
 }
 
 LensPoint<float> project(const Calibration& calibration, int camera, float x, float y) {
     return projectThrough(calibration.camera.at(static_cast<std::size_t>(camera)),
-                          calibration.matrices[Calibration::Projection].at(
-                              static_cast<std::size_t>(camera)),
-                          x, y);
+                          calibration.matrices[Calibration::Projection].at(static_cast<std::size_t>(camera)), x, y);
 }

@@ -39,8 +39,8 @@ public:
 
     // A record from given parameters; all 23 per camera are taken as they
     // are (the inverse coefficients included) and only the matrices derived.
-    Calibration(std::uint8_t version, std::uint8_t revision, float s, float u,
-                const CameraParameters& camera0, const CameraParameters& camera1);
+    Calibration(std::uint8_t version, std::uint8_t revision, float s, float u, const CameraParameters& camera0,
+                const CameraParameters& camera1);
 
     // Parses a device block; throws calibration_exception when the
     // signature, the checksum or the version is wrong (checked in that order).
@@ -61,8 +61,8 @@ public:
     std::uint8_t revision = 0;
     std::array<CameraParameters, 2> camera{};
     std::array<std::array<Matrix3, 2>, 4> matrices{};  // [block][camera]
-    float pixelHalfScale = 0.0f;    // 0.5 / t of camera 1
-    float scaledStereo = 0.0f;      // t of camera 1 x s
+    float pixelHalfScale = 0.0f;                       // 0.5 / t of camera 1
+    float scaledStereo = 0.0f;                         // t of camera 1 x s
 
     const Matrix3& matrix(Block block, int cam) const { return matrices[block][cam]; }
 };

@@ -30,15 +30,14 @@ bool avx2Available() {
         float column = 0.0f;
         float row = 0.0f;
         // The build may have no AVX2 kernels at all: ask them.
-        return processorHasAvx2() && mapkernels::fillPairAvx2(probe, mapkernels::Formula::RawToRectified,
-                                                              &column, &row, 1, 1);
+        return processorHasAvx2() &&
+               mapkernels::fillPairAvx2(probe, mapkernels::Formula::RawToRectified, &column, &row, 1, 1);
     }();
     return available;
 }
 
 std::atomic<MapKernelPath>& currentPath() {
-    static std::atomic<MapKernelPath> path{avx2Available() ? MapKernelPath::Avx2
-                                                           : MapKernelPath::Generic};
+    static std::atomic<MapKernelPath> path{avx2Available() ? MapKernelPath::Avx2 : MapKernelPath::Generic};
     return path;
 }
 
@@ -91,13 +90,12 @@ void buildMaps(const Calibration& calibration, DistortionMap& map, int width, in
     }
 }
 
-void buildMapPair(const Calibration& calibration, int camera, MapDirection direction,
-                  MapImage& columns, MapImage& rows, int width, int height) {
+void buildMapPair(const Calibration& calibration, int camera, MapDirection direction, MapImage& columns, MapImage& rows,
+                  int width, int height) {
     const std::size_t cam = static_cast<std::size_t>(camera);
     const CameraParameters& p = calibration.camera.at(cam);
-    const auto formula = direction == MapDirection::RectifiedToRaw
-                             ? mapkernels::Formula::RectifiedToRaw
-                             : mapkernels::Formula::RawToRectified;
+    const auto formula = direction == MapDirection::RectifiedToRaw ? mapkernels::Formula::RectifiedToRaw
+                                                                   : mapkernels::Formula::RawToRectified;
     const Matrix3& m = direction == MapDirection::RectifiedToRaw
                            ? calibration.matrices[Calibration::RectifiedToRaw].at(cam)
                            : calibration.matrices[Calibration::RawToRectified].at(cam);
@@ -107,8 +105,7 @@ void buildMapPair(const Calibration& calibration, int camera, MapDirection direc
         mapkernels::Coefficients coefficients;
         for (std::size_t i = 0; i < LensParam::Count; ++i) coefficients.p[i] = p[i];
         for (std::size_t i = 0; i < 9; ++i) coefficients.m[i] = m[i];
-        if (mapkernels::fillPairAvx2(coefficients, formula, columns.data(), rows.data(), width,
-                                     height)) {
+        if (mapkernels::fillPairAvx2(coefficients, formula, columns.data(), rows.data(), width, height)) {
             return;
         }
     }
@@ -121,6 +118,4 @@ bool useMapKernels(MapKernelPath path) {
     return true;
 }
 
-MapKernelPath mapKernelPath() {
-    return currentPath().load();
-}
+MapKernelPath mapKernelPath() { return currentPath().load(); }

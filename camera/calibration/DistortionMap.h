@@ -69,8 +69,8 @@ void buildMaps(const Calibration& calibration, DistortionMap& map);
 // One pair of maps (columns and rows) of one camera at the given size, which
 // must be valid (buildMaps checks it).
 enum class MapDirection { RectifiedToRaw, RawToRectified };
-void buildMapPair(const Calibration& calibration, int camera, MapDirection direction,
-                  MapImage& columns, MapImage& rows, int width, int height);
+void buildMapPair(const Calibration& calibration, int camera, MapDirection direction, MapImage& columns, MapImage& rows,
+                  int width, int height);
 
 // The maps are computed 4 pixels at a time, or 8 at a time where the
 // processor has AVX2 (the default there). Both give the same floats; tests

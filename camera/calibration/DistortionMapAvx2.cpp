@@ -23,8 +23,8 @@ struct Matrix {
 
 }  // namespace
 
-bool mapkernels::fillPairAvx2(const Coefficients& coefficients, Formula formula, float* columns,
-                              float* rows, int width, int height) {
+bool mapkernels::fillPairAvx2(const Coefficients& coefficients, Formula formula, float* columns, float* rows, int width,
+                              int height) {
     Parameters p;
     Matrix m;
     for (std::size_t i = 0; i < LensParam::Count; ++i) p.v[i] = coefficients.p[i];
@@ -35,8 +35,6 @@ bool mapkernels::fillPairAvx2(const Coefficients& coefficients, Formula formula,
 
 #else
 
-bool mapkernels::fillPairAvx2(const Coefficients&, Formula, float*, float*, int, int) {
-    return false;
-}
+bool mapkernels::fillPairAvx2(const Coefficients&, Formula, float*, float*, int, int) { return false; }
 
 #endif

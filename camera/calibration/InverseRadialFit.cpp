@@ -5,10 +5,8 @@
 namespace {
 
 double forwardFactor(const CameraParameters& c, double rho) {
-    const double num =
-        1.0 + c[LensParam::K1] * rho + c[LensParam::K2] * rho * rho + c[LensParam::K3] * rho * rho * rho;
-    const double den =
-        1.0 + c[LensParam::K4] * rho + c[LensParam::K5] * rho * rho + c[LensParam::K6] * rho * rho * rho;
+    const double num = 1.0 + c[LensParam::K1] * rho + c[LensParam::K2] * rho * rho + c[LensParam::K3] * rho * rho * rho;
+    const double den = 1.0 + c[LensParam::K4] * rho + c[LensParam::K5] * rho * rho + c[LensParam::K6] * rho * rho * rho;
     return num / den;
 }
 
@@ -43,8 +41,7 @@ double inverseFitError(const RadialSamples& samples, const std::array<double, 6>
         for (std::size_t k = i; k < i + 2; ++k) {
             const double x = samples.radius[k];
             const double den = 1.0 + r[0] * x + r[1] * x * x + r[2] * x * x * x;
-            const double num = 1.0 + (r[0] + r[3]) * x + (r[1] + r[4]) * x * x +
-                               (r[2] + r[5]) * x * x * x;
+            const double num = 1.0 + (r[0] + r[3]) * x + (r[1] + r[4]) * x * x + (r[2] + r[5]) * x * x * x;
             const double d = num / den - samples.factor[k];
             sum += x * d * d;
         }

@@ -11,8 +11,8 @@
 #include "devices/core/DeviceExceptions.h"
 #include "firmware/ChunkFile.h"
 #include "firmware/ScrambleKey.h"
-#include "source/DataStructures/Tyvo.pb.h"
 #include "logging/ConsoleLine.h"
+#include "source/DataStructures/Tyvo.pb.h"
 
 namespace {
 
@@ -85,8 +85,7 @@ void LegacyLoader::read(std::istream& file) {
     // The stored chunk must be in the file: a size beyond what is there is
     // refused before anything is allocated for it.
     const std::streamoff left = header ? remaining(file) : -1;
-    if (!header || storedSize > kMaxStoredSize ||
-        (left >= 0 && static_cast<std::streamoff>(storedSize) > left)) {
+    if (!header || storedSize > kMaxStoredSize || (left >= 0 && static_cast<std::streamoff>(storedSize) > left)) {
         WriteConsoleLine(std::cout, kReadFailed);
         keepDefault(kReadFailed);
         return;
@@ -124,8 +123,8 @@ void LegacyLoader::read(std::istream& file) {
     }
     const CameraCalibration first(message.cameras(0));
     const CameraCalibration second(message.cameras(1));
-    m_calibration = Calibration(0, first.revision(), first.stereoS(), first.stereoU(),
-                                first.parameters(), second.parameters());
+    m_calibration =
+        Calibration(0, first.revision(), first.stereoS(), first.stereoU(), first.parameters(), second.parameters());
     m_loaded = true;
     m_failure.clear();
 }

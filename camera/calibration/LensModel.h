@@ -16,27 +16,27 @@ using Matrix3 = std::array<float, 9>;
 // centre; "normalised" coordinates are pixel offsets divided by the focal
 // length.
 struct LensParam {
-    static constexpr std::size_t Focal = 0;             // f of the raw camera, pixels
-    static constexpr std::size_t CentreX = 1;           // cx of the raw camera
-    static constexpr std::size_t CentreY = 2;           // cy of the raw camera
-    static constexpr std::size_t P1 = 3;                // tangential distortion
+    static constexpr std::size_t Focal = 0;    // f of the raw camera, pixels
+    static constexpr std::size_t CentreX = 1;  // cx of the raw camera
+    static constexpr std::size_t CentreY = 2;  // cy of the raw camera
+    static constexpr std::size_t P1 = 3;       // tangential distortion
     static constexpr std::size_t P2 = 4;
-    static constexpr std::size_t K1 = 5;                // radial numerator k1..k3
+    static constexpr std::size_t K1 = 5;  // radial numerator k1..k3
     static constexpr std::size_t K2 = 6;
     static constexpr std::size_t K3 = 7;
-    static constexpr std::size_t K4 = 8;                // radial denominator k4..k6
+    static constexpr std::size_t K4 = 8;  // radial denominator k4..k6
     static constexpr std::size_t K5 = 9;
     static constexpr std::size_t K6 = 10;
-    static constexpr std::size_t RectifiedFocal = 11;   // t
-    static constexpr std::size_t RectifiedCentreX = 12; // u0
-    static constexpr std::size_t RectifiedCentreY = 13; // v0
+    static constexpr std::size_t RectifiedFocal = 11;    // t
+    static constexpr std::size_t RectifiedCentreX = 12;  // u0
+    static constexpr std::size_t RectifiedCentreY = 13;  // v0
     static constexpr std::size_t RotationA = 14;
     static constexpr std::size_t RotationB = 15;
     static constexpr std::size_t RotationC = 16;
-    static constexpr std::size_t J1 = 17;               // inverse numerator j1..j3
-    static constexpr std::size_t J4 = 20;               // inverse denominator j4..j6
+    static constexpr std::size_t J1 = 17;  // inverse numerator j1..j3
+    static constexpr std::size_t J4 = 20;  // inverse denominator j4..j6
 
-    static constexpr std::size_t Stored = 17;           // parameters carried in a block
+    static constexpr std::size_t Stored = 17;  // parameters carried in a block
     static constexpr std::size_t Count = 23;
 };
 
@@ -83,8 +83,8 @@ inline LensPoint<V> rawToIdeal(const P& p, V x, V y) {
 template <class V, class P, class M>
 inline LensPoint<V> rawPixelToRectified(const P& p, const M& rawToRectified, V column, V row) {
     const float inverseFocal = 1.0f / p[LensParam::Focal];
-    const LensPoint<V> ideal = rawToIdeal(p, (column - p[LensParam::CentreX]) * inverseFocal,
-                                          (row - p[LensParam::CentreY]) * inverseFocal);
+    const LensPoint<V> ideal =
+        rawToIdeal(p, (column - p[LensParam::CentreX]) * inverseFocal, (row - p[LensParam::CentreY]) * inverseFocal);
     return applyHomography(rawToRectified, ideal.x, ideal.y);
 }
 

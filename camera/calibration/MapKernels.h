@@ -31,15 +31,14 @@ enum class Formula { RectifiedToRaw, RawToRectified };
 // unaliased, so that the compiler keeps the coefficients in registers
 // instead of reloading them after every store.
 template <class V, int Lanes, class P, class M>
-void fillPair(const P p, const M m, Formula formula, float* __restrict columns,
-              float* __restrict rows, int width, int height) {
+void fillPair(const P p, const M m, Formula formula, float* __restrict columns, float* __restrict rows, int width,
+              int height) {
     const float halfW = static_cast<float>(width / 2);
     const float halfH = static_cast<float>(height / 2);
     V lane{};
     for (int k = 0; k < Lanes; ++k) lane[k] = static_cast<float>(k);
     auto at = [&](auto x, auto y) {
-        return formula == Formula::RectifiedToRaw ? projectThrough(p, m, x, y)
-                                                  : rawPixelToRectified(p, m, x, y);
+        return formula == Formula::RectifiedToRaw ? projectThrough(p, m, x, y) : rawPixelToRectified(p, m, x, y);
     };
     for (int r = 0; r < height; ++r) {
         const float y = static_cast<float>(r - height / 2);
@@ -67,7 +66,7 @@ void fillPair(const P p, const M m, Formula formula, float* __restrict columns,
 
 // The AVX2 build of fillPair, from camera/DistortionMapAvx2.cpp; false when
 // this build has none.
-bool fillPairAvx2(const Coefficients& coefficients, Formula formula, float* columns, float* rows,
-                  int width, int height);
+bool fillPairAvx2(const Coefficients& coefficients, Formula formula, float* columns, float* rows, int width,
+                  int height);
 
 }  // namespace mapkernels

@@ -88,8 +88,7 @@ NelderMeadResult<N> minimiseNelderMead(F&& f, const std::array<double, N>& start
         const double reflectedValue = eval(reflected);
 
         if (reflectedValue < value[best]) {
-            const Point expanded =
-                along(centroid, vertex[worst], settings.reflection * settings.expansion);
+            const Point expanded = along(centroid, vertex[worst], settings.reflection * settings.expansion);
             const double expandedValue = eval(expanded);
             if (expandedValue < reflectedValue) {
                 vertex[worst] = expanded;
@@ -109,8 +108,7 @@ NelderMeadResult<N> minimiseNelderMead(F&& f, const std::array<double, N>& start
         bool contracted = false;
         if (reflectedValue < value[worst]) {
             // Outside contraction: between the centroid and the reflection.
-            const Point outside =
-                along(centroid, vertex[worst], settings.reflection * settings.contraction);
+            const Point outside = along(centroid, vertex[worst], settings.reflection * settings.contraction);
             const double outsideValue = eval(outside);
             if (outsideValue <= reflectedValue) {
                 vertex[worst] = outside;

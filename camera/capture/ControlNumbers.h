@@ -9,10 +9,10 @@ inline constexpr int kControlCount = 26;
 
 // Capture controls and the standard camera control that carries each.
 enum CaptureControl : int {
-    kCaptureExposure = 1,        // exposure time, absolute (value converted)
-    kCaptureFocus = 2,           // focus, absolute
-    kCaptureIris = 3,            // iris, absolute
-    kCaptureZoom = 4,            // zoom, absolute
+    kCaptureExposure = 1,  // exposure time, absolute (value converted)
+    kCaptureFocus = 2,     // focus, absolute
+    kCaptureIris = 3,      // iris, absolute
+    kCaptureZoom = 4,      // zoom, absolute
     kCaptureBrightness = 5,
     kCaptureContrast = 6,
     kCaptureHue = 7,
@@ -20,32 +20,32 @@ enum CaptureControl : int {
     kCaptureSharpness = 9,
     kCaptureGamma = 10,
     kCaptureBacklightCompensation = 11,
-    kCaptureUnsupported = 12,    // no standard control: get and set fail
+    kCaptureUnsupported = 12,  // no standard control: get and set fail
     kCaptureGain = 13,
 };
 
 // What the controller firmware makes of some capture controls.
-inline constexpr int kMemoryDataControl = kCaptureSaturation;      // memory window data register
-inline constexpr int kMemoryAddressControl = kCaptureSharpness;    // memory window address register
-inline constexpr int kMultiplexedControl = kCaptureContrast;       // Cypress: 6-bit selector, value above
+inline constexpr int kMemoryDataControl = kCaptureSaturation;    // memory window data register
+inline constexpr int kMemoryAddressControl = kCaptureSharpness;  // memory window address register
+inline constexpr int kMultiplexedControl = kCaptureContrast;     // Cypress: 6-bit selector, value above
 
 // Device controls.
 enum DeviceControl : int {
-    kExposureControl = 1,        // exposure in microseconds
-    kControl3 = 3,               // passed through
-    kControl5 = 5,               // trunc(4 x the setControl5 argument + 0.5)
-    kControl7 = 7,               // passed through
-    kGainControl = 13,           // gain x 16
-    kControl14 = 14,             // 0 or 1
-    kControl15 = 15,             // 0, 1 or 2; the resolution is re-applied after it
-    kOrientationControl = 16,    // 0 normal, 1 reversed
-    kControl17 = 17,             // 0 or 1
-    kControl18 = 18,             // 0 or 1
-    kControl19 = 19,             // 0 or 1
-    kControl20 = 20,             // 0 or 1
-    kControl21 = 21,             // 0, 1 or 4
-    kRegionFirstRowControl = 24, // first sensor row of the region (even)
-    kRowBinningControl = 25,     // 0, 1 or 2
+    kExposureControl = 1,         // exposure in microseconds
+    kControl3 = 3,                // passed through
+    kControl5 = 5,                // trunc(4 x the setControl5 argument + 0.5)
+    kControl7 = 7,                // passed through
+    kGainControl = 13,            // gain x 16
+    kControl14 = 14,              // 0 or 1
+    kControl15 = 15,              // 0, 1 or 2; the resolution is re-applied after it
+    kOrientationControl = 16,     // 0 normal, 1 reversed
+    kControl17 = 17,              // 0 or 1
+    kControl18 = 18,              // 0 or 1
+    kControl19 = 19,              // 0 or 1
+    kControl20 = 20,              // 0 or 1
+    kControl21 = 21,              // 0, 1 or 4
+    kRegionFirstRowControl = 24,  // first sensor row of the region (even)
+    kRowBinningControl = 25,      // 0, 1 or 2
 };
 
 // A control number that has a cache entry.

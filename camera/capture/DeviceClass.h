@@ -5,8 +5,8 @@
 // Revision class codes of the controllers (IdentifiableDevice::deviceClass).
 enum DeviceClassCode : int {
     kDeviceClassUnknown = 0,
-    kDeviceClassOldKit = 2,    // serial "OLDKIT"
-    kDeviceClassMkt21 = 3,     // serial "MKT-21…" (but see kDeviceClassQk)
+    kDeviceClassOldKit = 2,  // serial "OLDKIT"
+    kDeviceClassMkt21 = 3,   // serial "MKT-21…" (but see kDeviceClassQk)
     kDeviceClassMkt36 = 4,
     kDeviceClassMkt48 = 5,
     kDeviceClassMkt57 = 6,

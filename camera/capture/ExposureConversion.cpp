@@ -19,6 +19,4 @@ int exposureFromLog2Seconds(int log2Seconds) {
     return static_cast<int>(value);
 }
 
-int exposureThroughLog2Seconds(int units100us) {
-    return exposureFromLog2Seconds(exposureToLog2Seconds(units100us));
-}
+int exposureThroughLog2Seconds(int units100us) { return exposureFromLog2Seconds(exposureToLog2Seconds(units100us)); }

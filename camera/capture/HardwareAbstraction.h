@@ -8,9 +8,9 @@
 
 #include "camera/calibration/Calibration.h"
 #include "camera/capture/ControlNumbers.h"
-#include "camera/frames/DIFrameListener.h"
 #include "camera/capture/DataPipelineListener.h"
 #include "camera/capture/HardwareFrameSupplier.h"
+#include "camera/frames/DIFrameListener.h"
 #include "context/EventSender.h"
 #include "firmware/update/FirmwareStatusListener.h"
 #include "firmware/update/UpdateTarget.h"
@@ -26,9 +26,7 @@
 // records (DIFrameListener, also onDeviceGone when it is destroyed) and the
 // firmware update's progress (FirmwareStatusListener, as the firmware layer's
 // UpdateTarget).
-class HardwareAbstraction : public HardwareFrameSupplier,
-                            public DataPipelineListener,
-                            public UpdateTarget {
+class HardwareAbstraction : public HardwareFrameSupplier, public DataPipelineListener, public UpdateTarget {
 public:
     HardwareAbstraction();
     // Fires DIFrameListener::onDeviceGone to the receivers of the device's
@@ -48,8 +46,7 @@ public:
     // Device memory, byte by byte; each call holds the memory lock for its
     // whole transfer (see lockMemory).
     void readMemory(std::uint32_t address, std::uint8_t* buffer, std::uint32_t length) override = 0;
-    void writeMemory(std::uint32_t address, const std::uint8_t* buffer,
-                     std::uint32_t length) override = 0;
+    void writeMemory(std::uint32_t address, const std::uint8_t* buffer, std::uint32_t length) override = 0;
 
     // 0 unless the device knows better.
     int firmwareVersion() override;

@@ -33,8 +33,7 @@ private:
 };
 
 void selectAddress(UVCInterface& channel, const ByteBudget& budget, std::uint32_t address) {
-    budget.untilAccepted(
-        [&] { return channel.putControl(kMemoryAddressControl, static_cast<int>(address)); });
+    budget.untilAccepted([&] { return channel.putControl(kMemoryAddressControl, static_cast<int>(address)); });
 }
 
 void writeData(UVCInterface& channel, const ByteBudget& budget, std::uint8_t byte) {
@@ -43,8 +42,8 @@ void writeData(UVCInterface& channel, const ByteBudget& budget, std::uint8_t byt
 
 }  // namespace
 
-void readMemoryWindow(UVCInterface& channel, std::uint32_t address, std::uint8_t* buffer,
-                      std::uint32_t length, const MemoryWindowLimits& limits) {
+void readMemoryWindow(UVCInterface& channel, std::uint32_t address, std::uint8_t* buffer, std::uint32_t length,
+                      const MemoryWindowLimits& limits) {
     for (std::uint32_t i = 0; i < length; ++i, ++address) {
         const ByteBudget budget(limits);
         selectAddress(channel, budget, address);
@@ -54,25 +53,22 @@ void readMemoryWindow(UVCInterface& channel, std::uint32_t address, std::uint8_t
     }
 }
 
-void writeMemoryWindowVerified(UVCInterface& channel, std::uint32_t address,
-                               const std::uint8_t* buffer, std::uint32_t length,
-                               const MemoryWindowLimits& limits) {
+void writeMemoryWindowVerified(UVCInterface& channel, std::uint32_t address, const std::uint8_t* buffer,
+                               std::uint32_t length, const MemoryWindowLimits& limits) {
     for (std::uint32_t i = 0; i < length; ++i, ++address) {
         const ByteBudget budget(limits);
         for (;;) {
             selectAddress(channel, budget, address);
             int readBack = -1;
-            if (channel.getControl(kMemoryAddressControl, readBack) &&
-                readBack == static_cast<int>(address))
-                break;
+            if (channel.getControl(kMemoryAddressControl, readBack) && readBack == static_cast<int>(address)) break;
             budget.refused();
         }
         writeData(channel, budget, buffer[i]);
     }
 }
 
-void writeMemoryWindow(UVCInterface& channel, std::uint32_t address, const std::uint8_t* buffer,
-                       std::uint32_t length, const MemoryWindowLimits& limits) {
+void writeMemoryWindow(UVCInterface& channel, std::uint32_t address, const std::uint8_t* buffer, std::uint32_t length,
+                       const MemoryWindowLimits& limits) {
     for (std::uint32_t i = 0; i < length; ++i, ++address) {
         const ByteBudget budget(limits);
         selectAddress(channel, budget, address);

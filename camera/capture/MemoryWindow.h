@@ -22,15 +22,14 @@ struct MemoryWindowLimits {
 
 // Reads `length` bytes from `address` on: address register, then data
 // register, each until accepted; the byte is the low 8 bits of the value.
-void readMemoryWindow(UVCInterface& channel, std::uint32_t address, std::uint8_t* buffer,
-                      std::uint32_t length, const MemoryWindowLimits& limits = {});
+void readMemoryWindow(UVCInterface& channel, std::uint32_t address, std::uint8_t* buffer, std::uint32_t length,
+                      const MemoryWindowLimits& limits = {});
 
 // Writes with a read-back of the address register before each byte, as the
 // Cypress controller needs: an address that did not stick is written again.
-void writeMemoryWindowVerified(UVCInterface& channel, std::uint32_t address,
-                               const std::uint8_t* buffer, std::uint32_t length,
-                               const MemoryWindowLimits& limits = {});
+void writeMemoryWindowVerified(UVCInterface& channel, std::uint32_t address, const std::uint8_t* buffer,
+                               std::uint32_t length, const MemoryWindowLimits& limits = {});
 
 // Writes without the read-back, as the embedded controller takes it.
-void writeMemoryWindow(UVCInterface& channel, std::uint32_t address, const std::uint8_t* buffer,
-                       std::uint32_t length, const MemoryWindowLimits& limits = {});
+void writeMemoryWindow(UVCInterface& channel, std::uint32_t address, const std::uint8_t* buffer, std::uint32_t length,
+                       const MemoryWindowLimits& limits = {});

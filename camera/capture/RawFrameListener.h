@@ -9,6 +9,5 @@
 // delivers frames.
 class RawFrameListener : public virtual EventReceiver {
 public:
-    virtual void onRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data, int width,
-                            int height) = 0;
+    virtual void onRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data, int width, int height) = 0;
 };

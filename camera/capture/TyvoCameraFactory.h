@@ -17,9 +17,7 @@ public:
     virtual bool lessThan(const TyvoCameraFactory& other) const = 0;
 
     // Neither orders before the other.
-    virtual bool sameCamera(const TyvoCameraFactory& other) const {
-        return !lessThan(other) && !other.lessThan(*this);
-    }
+    virtual bool sameCamera(const TyvoCameraFactory& other) const { return !lessThan(other) && !other.lessThan(*this); }
 
     virtual std::shared_ptr<DeviceModelBase> deviceModel() const = 0;
 
@@ -35,9 +33,7 @@ public:
         : m_name(std::move(name)), m_model(std::move(model)) {}
 
     // Plain lexicographic comparison of the names.
-    bool lessThan(const TyvoCameraFactory& other) const override {
-        return m_name < other.deviceName();
-    }
+    bool lessThan(const TyvoCameraFactory& other) const override { return m_name < other.deviceName(); }
 
     std::shared_ptr<DeviceModelBase> deviceModel() const override { return m_model; }
 

@@ -29,22 +29,19 @@ void UVCInterface::Run() {
 
 bool UVCInterface::execute(int command) {
     switch (command) {
-    case kCommandEnd:
-        return false;
-    case kCommandClose:
-        if (streamState() != kNotStreaming) closeCamera();
-        return true;
-    case kCommandStream:
-        if (streamState() != kStreaming) {
-            openCamera();
-            m_stateEvents.Fire(&HardwareStateListener::onCameraOpened);
-            runStream();
-        }
-        return true;
-    case kCommandRestart:
-        return execute(kCommandClose) && execute(kCommandStream);
-    default:
-        return true;
+        case kCommandEnd: return false;
+        case kCommandClose:
+            if (streamState() != kNotStreaming) closeCamera();
+            return true;
+        case kCommandStream:
+            if (streamState() != kStreaming) {
+                openCamera();
+                m_stateEvents.Fire(&HardwareStateListener::onCameraOpened);
+                runStream();
+            }
+            return true;
+        case kCommandRestart: return execute(kCommandClose) && execute(kCommandStream);
+        default: return true;
     }
 }
 
@@ -125,9 +122,7 @@ int UVCInterface::cachedValue(int control) const {
     return cachedValueLocked(control);
 }
 
-int UVCInterface::cachedValueLocked(int control) const {
-    return isControlIndex(control) ? m_values[control] : 0;
-}
+int UVCInterface::cachedValueLocked(int control) const { return isControlIndex(control) ? m_values[control] : 0; }
 
 std::vector<std::pair<int, int>> UVCInterface::dirtyControls() const {
     std::vector<std::pair<int, int>> dirty;
@@ -137,7 +132,6 @@ std::vector<std::pair<int, int>> UVCInterface::dirtyControls() const {
     return dirty;
 }
 
-void UVCInterface::fireRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data,
-                                int width, int height) {
+void UVCInterface::fireRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data, int width, int height) {
     m_rawFrames.Fire(&RawFrameListener::onRawFrame, timestampMicroseconds, data, width, height);
 }

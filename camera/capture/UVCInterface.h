@@ -30,8 +30,8 @@ class UVCInterface : public CoreThread, public HardwareCamera {
 public:
     // Commands of the command loop.
     enum Command : int {
-        kCommandEnd = 0,      // leave the loop: the thread ends
-        kCommandClose = 1,    // close the camera unless it is closed
+        kCommandEnd = 0,    // leave the loop: the thread ends
+        kCommandClose = 1,  // close the camera unless it is closed
         kCommandNothing = 2,
         kCommandStream = 3,   // open, announce and stream unless streaming
         kCommandRestart = 4,  // close, then open and stream
@@ -49,8 +49,7 @@ public:
     bool isConnected() const override;
 
     // Range of a capture control; false when there is none (or no camera).
-    virtual bool controlRange(int control, int& minimum, int& maximum, int& step,
-                              int& defaultValue) = 0;
+    virtual bool controlRange(int control, int& minimum, int& maximum, int& step, int& defaultValue) = 0;
     // Stores the requested format; false when it equals the stored one.
     virtual bool requestFormat(int width, int height, float frameRate);
     // Finds and opens the camera; throws when it cannot.
@@ -104,8 +103,7 @@ protected:
     void markDeviceLost();
 
     // Raw frames go to the receivers of the capture object's context.
-    void fireRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data, int width,
-                      int height);
+    void fireRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data, int width, int height);
 
     mutable std::mutex m_ioLock;     // one control request at a time; before m_stateLock
     mutable std::mutex m_stateLock;  // queue, stream state, format, cache, platform handles

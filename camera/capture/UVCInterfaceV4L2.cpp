@@ -24,10 +24,8 @@ constexpr const char* kStreamNotBuilt = "Failed to assemble a filter graph to de
 constexpr const char* kSystemLoad = "Couldn't start a context due to excessive system load";
 constexpr const char* kStartFailed = "Failed to start a control after building a filter graph";
 constexpr const char* kStreamPaused = "Filter graph paused unexpectedly, aborting context";
-constexpr const char* kStreamPausedLog =
-    "DirectShow filter graph was paused, probably due to suspend--rebuilding";
-constexpr const char* kDeviceLost =
-    "EC_DEVICE_LOST, DirectShow device lost, possibly detached or disabled";
+constexpr const char* kStreamPausedLog = "DirectShow filter graph was paused, probably due to suspend--rebuilding";
+constexpr const char* kDeviceLost = "EC_DEVICE_LOST, DirectShow device lost, possibly detached or disabled";
 
 // After the bandwidth of the bus was exhausted the stream waits this long
 // before it gives up, so that a rebuild does not hammer the bus.
@@ -89,19 +87,19 @@ void UVCInterfaceV4L2::setRoots(std::string sysfsRoot, std::string devRoot) {
 
 std::uint32_t UVCInterfaceV4L2::v4l2ControlFor(int control) {
     switch (control) {
-    case kCaptureExposure: return V4L2_CID_EXPOSURE_ABSOLUTE;
-    case kCaptureFocus: return V4L2_CID_FOCUS_ABSOLUTE;
-    case kCaptureIris: return V4L2_CID_IRIS_ABSOLUTE;
-    case kCaptureZoom: return V4L2_CID_ZOOM_ABSOLUTE;
-    case kCaptureBrightness: return V4L2_CID_BRIGHTNESS;
-    case kCaptureContrast: return V4L2_CID_CONTRAST;
-    case kCaptureHue: return V4L2_CID_HUE;
-    case kCaptureSaturation: return V4L2_CID_SATURATION;
-    case kCaptureSharpness: return V4L2_CID_SHARPNESS;
-    case kCaptureGamma: return V4L2_CID_GAMMA;
-    case kCaptureBacklightCompensation: return V4L2_CID_BACKLIGHT_COMPENSATION;
-    case kCaptureGain: return V4L2_CID_GAIN;
-    default: return 0;  // 12 and every other number
+        case kCaptureExposure: return V4L2_CID_EXPOSURE_ABSOLUTE;
+        case kCaptureFocus: return V4L2_CID_FOCUS_ABSOLUTE;
+        case kCaptureIris: return V4L2_CID_IRIS_ABSOLUTE;
+        case kCaptureZoom: return V4L2_CID_ZOOM_ABSOLUTE;
+        case kCaptureBrightness: return V4L2_CID_BRIGHTNESS;
+        case kCaptureContrast: return V4L2_CID_CONTRAST;
+        case kCaptureHue: return V4L2_CID_HUE;
+        case kCaptureSaturation: return V4L2_CID_SATURATION;
+        case kCaptureSharpness: return V4L2_CID_SHARPNESS;
+        case kCaptureGamma: return V4L2_CID_GAMMA;
+        case kCaptureBacklightCompensation: return V4L2_CID_BACKLIGHT_COMPENSATION;
+        case kCaptureGain: return V4L2_CID_GAIN;
+        default: return 0;  // 12 and every other number
     }
 }
 
@@ -158,15 +156,13 @@ bool UVCInterfaceV4L2::writeControl(int control, int value) {
     });
 }
 
-bool UVCInterfaceV4L2::controlRange(int control, int& minimum, int& maximum, int& step,
-                                    int& defaultValue) {
+bool UVCInterfaceV4L2::controlRange(int control, int& minimum, int& maximum, int& step, int& defaultValue) {
     const std::uint32_t id = v4l2ControlFor(control);
     if (id == 0) return false;
     std::lock_guard<std::mutex> state(m_stateLock);
     if (!m_camera) return false;
     v4l2_queryctrl query{};
-    if (m_camera->queryControl(id, query) != 0 || (query.flags & V4L2_CTRL_FLAG_DISABLED) != 0)
-        return false;
+    if (m_camera->queryControl(id, query) != 0 || (query.flags & V4L2_CTRL_FLAG_DISABLED) != 0) return false;
     minimum = query.minimum;
     maximum = query.maximum;
     step = query.step;

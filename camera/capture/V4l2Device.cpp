@@ -32,9 +32,8 @@ int V4l2Device::queryCapture(bool& isCapture) {
     v4l2_capability capability{};
     isCapture = false;
     if (const int error = request(VIDIOC_QUERYCAP, &capability)) return error;
-    const std::uint32_t caps = (capability.capabilities & V4L2_CAP_DEVICE_CAPS) != 0
-                                   ? capability.device_caps
-                                   : capability.capabilities;
+    const std::uint32_t caps =
+        (capability.capabilities & V4L2_CAP_DEVICE_CAPS) != 0 ? capability.device_caps : capability.capabilities;
     // A UVC camera also has a metadata node; only the capture node streams
     // frames.
     isCapture = (caps & V4L2_CAP_VIDEO_CAPTURE) != 0 && (caps & V4L2_CAP_STREAMING) != 0;
@@ -80,8 +79,8 @@ bool V4l2Device::offersYuyv(std::uint32_t width, std::uint32_t height) {
             }
             // Stepwise or continuous: one entry describes every size.
             const v4l2_frmsize_stepwise& s = size.stepwise;
-            const bool inRange = width >= s.min_width && width <= s.max_width &&
-                                 height >= s.min_height && height <= s.max_height;
+            const bool inRange =
+                width >= s.min_width && width <= s.max_width && height >= s.min_height && height <= s.max_height;
             const bool onStep = (s.step_width == 0 || (width - s.min_width) % s.step_width == 0) &&
                                 (s.step_height == 0 || (height - s.min_height) % s.step_height == 0);
             return inRange && onStep;

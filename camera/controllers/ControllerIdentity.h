@@ -10,17 +10,17 @@ class LogHandle;
 // Device memory of a controller in normal operation, as both controllers
 // lay it out (addresses of the memory window).
 namespace controller_memory {
-inline constexpr std::uint32_t kSerialAddress = 0;        // 14 bytes; first byte 0xFF: blank
+inline constexpr std::uint32_t kSerialAddress = 0;  // 14 bytes; first byte 0xFF: blank
 inline constexpr std::uint32_t kSerialSize = 14;
-inline constexpr std::uint32_t kBlankSaltAddress = 14;    // 2 bytes, read only for a blank serial
-inline constexpr std::uint32_t kChallengeAddress = 16;    // 4 bytes, written
-inline constexpr std::uint32_t kResponseAddress = 20;     // 12 bytes, read
+inline constexpr std::uint32_t kBlankSaltAddress = 14;  // 2 bytes, read only for a blank serial
+inline constexpr std::uint32_t kChallengeAddress = 16;  // 4 bytes, written
+inline constexpr std::uint32_t kResponseAddress = 20;   // 12 bytes, read
 inline constexpr std::uint32_t kResponseSize = 12;
-inline constexpr std::uint32_t kDigestTailAddress = 32;   // 8 bytes, written
-inline constexpr std::uint32_t kMaskedHeadAddress = 44;   // 4 bytes, written
+inline constexpr std::uint32_t kDigestTailAddress = 32;       // 8 bytes, written
+inline constexpr std::uint32_t kMaskedHeadAddress = 44;       // 4 bytes, written
 inline constexpr std::uint32_t kCalibrationFlagAddress = 48;  // 1 after a calibration block
 inline constexpr std::uint32_t kFirmwareVersionAddress = 98;
-inline constexpr std::uint32_t kCalibrationAddress = 100;     // 156 bytes
+inline constexpr std::uint32_t kCalibrationAddress = 100;  // 156 bytes
 }  // namespace controller_memory
 
 // The message a controller's authentication hashes: the serial area (bytes

@@ -7,8 +7,8 @@
 #include <limits>
 #include <string>
 
-#include "camera/capture/DeviceClass.h"
 #include "camera/calibration/LegacyLoader.h"
+#include "camera/capture/DeviceClass.h"
 #include "camera/capture/MemoryWindow.h"
 #include "camera/controllers/StatusNotifier.h"
 #include "config/Config.h"
@@ -22,14 +22,14 @@ using namespace controller_memory;
 // The selector of each setting in the low 6 bits of capture control 6.
 int multiplexedSelector(int control) {
     switch (control) {
-    case kControl17: return 0;
-    case kOrientationControl: return 1;
-    case kControl18: return 2;
-    case kControl19: return 3;
-    case kControl20: return 4;
-    case kRegionFirstRowControl: return 5;
-    case kRowBinningControl: return 6;
-    default: return -1;
+        case kControl17: return 0;
+        case kOrientationControl: return 1;
+        case kControl18: return 2;
+        case kControl19: return 3;
+        case kControl20: return 4;
+        case kRegionFirstRowControl: return 5;
+        case kRowBinningControl: return 6;
+        default: return -1;
     }
 }
 
@@ -82,8 +82,7 @@ Calibration CyUVCDevice::readCalibration() {
         // The first kits kept their calibration in a file beside the
         // software; it is moved into the controller when one is found.
         const int deviceClass = this->deviceClass();
-        if (deviceClass != kDeviceClassMkt21 && deviceClass != kDeviceClassMkt36 &&
-            deviceClass != kDeviceClassMkt57)
+        if (deviceClass != kDeviceClassMkt21 && deviceClass != kDeviceClassMkt36 && deviceClass != kDeviceClassMkt57)
             throw;
         const LegacyLoader legacy(LegacyLoader::pathForSerial(serialNumber()));
         const Calibration& record = legacy.calibration();
@@ -164,8 +163,7 @@ void CyUVCDevice::onCameraOpened() {
     markConfigured();
 }
 
-void CyUVCDevice::onRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data, int width,
-                             int height) {
+void CyUVCDevice::onRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data, int width, int height) {
     const auto set = calibrations();
     m_frames.onRawFrame(timestampMicroseconds, data, width, height, frameState(*set));
 }
@@ -176,21 +174,17 @@ bool CyUVCDevice::isReversed() const { return cachedControl(kOrientationControl)
 
 bool CyUVCDevice::setControl(int control, int value) {
     switch (control) {
-    case kExposureControl:
-        return m_capture->putControl(kCaptureZoom, value);
-    case kControl3:
-    case kControl7:
-    case kGainControl:
-        return m_capture->putControl(control, value);
-    case kControl14:
-        return m_capture->putControl(kCaptureGamma, value);
-    case kControl15: {
-        const bool ok = m_capture->putControl(kCaptureBacklightCompensation, value);
-        setResolution(1, verticalDivisor());
-        return ok;
-    }
-    default:
-        break;
+        case kExposureControl: return m_capture->putControl(kCaptureZoom, value);
+        case kControl3:
+        case kControl7:
+        case kGainControl: return m_capture->putControl(control, value);
+        case kControl14: return m_capture->putControl(kCaptureGamma, value);
+        case kControl15: {
+            const bool ok = m_capture->putControl(kCaptureBacklightCompensation, value);
+            setResolution(1, verticalDivisor());
+            return ok;
+        }
+        default: break;
     }
     const int selector = multiplexedSelector(control);
     if (selector < 0) return false;
@@ -281,9 +275,9 @@ void CyUVCDevice::onToggleOrientation() { toggleOrientation(); }
 
 void CyUVCDevice::onResolutionRequest(int level) {
     switch (level) {
-    case 0: setResolution(1, 1); break;
-    case 1: setResolution(1, 2); break;
-    case 2: setResolution(1, 4); break;
-    default: break;
+        case 0: setResolution(1, 1); break;
+        case 1: setResolution(1, 2); break;
+        case 2: setResolution(1, 4); break;
+        default: break;
     }
 }

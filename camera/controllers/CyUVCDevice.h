@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
-#include "camera/frames/CypressFrame.h"
 #include "camera/controllers/UVCControllerDevice.h"
+#include "camera/frames/CypressFrame.h"
 
 // A controller in normal operation whose USB bridge runs the Cypress UVC
 // firmware (0xF182/0x0003). At every camera opening it identifies and
@@ -58,8 +58,7 @@ public:
     // HardwareStateListener: identification, then (once) the setup.
     void onCameraOpened() override;
     // RawFrameListener.
-    void onRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data, int width,
-                    int height) override;
+    void onRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data, int width, int height) override;
 
     bool rateLimited() const { return m_rateLimited.load(); }
     const CypressFrame& frames() const { return m_frames; }

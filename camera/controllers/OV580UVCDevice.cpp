@@ -77,8 +77,7 @@ void OV580UVCDevice::onCameraOpened() {
     markConfigured();
 }
 
-void OV580UVCDevice::onRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data, int width,
-                                int height) {
+void OV580UVCDevice::onRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data, int width, int height) {
     const auto set = calibrations();
     m_frames.onRawFrame(timestampMicroseconds, data, width, height, frameState(*set));
 }
@@ -103,30 +102,23 @@ int OV580UVCDevice::exposureLines(int microseconds) {
 
 bool OV580UVCDevice::setControl(int control, int value) {
     switch (control) {
-    case kExposureControl:
-        return m_capture->putControl(kCaptureBacklightCompensation, exposureLines(value));
-    case kGainControl:
-        return m_capture->putControl(kCaptureGain, sensorGainCode(value));
-    case kControl15:
-        writeRegister(kControl15Register, value == 1 ? 0x00 : value == 2 ? 0xAA : 0xFF);
-        setResolution(1, verticalDivisor());
-        return true;
-    case kOrientationControl: {
-        std::uint8_t mirror = 0;
-        readMemory(kMirrorRegister, &mirror, 1);
-        mirror = static_cast<std::uint8_t>(mirror & ~kMirrorBit);
-        if (value == 1) mirror |= kMirrorBit;
-        writeRegister(kMirrorRegister, mirror);
-        return true;
-    }
-    case kControl19:
-        writeRegister(kControl19Register, value == 1 ? 8 : 0);
-        return true;
-    case kControl21:
-        writeRegister(kResolutionRegister, value == 1 ? 1 : 0);
-        return true;
-    default:
-        return false;
+        case kExposureControl: return m_capture->putControl(kCaptureBacklightCompensation, exposureLines(value));
+        case kGainControl: return m_capture->putControl(kCaptureGain, sensorGainCode(value));
+        case kControl15:
+            writeRegister(kControl15Register, value == 1 ? 0x00 : value == 2 ? 0xAA : 0xFF);
+            setResolution(1, verticalDivisor());
+            return true;
+        case kOrientationControl: {
+            std::uint8_t mirror = 0;
+            readMemory(kMirrorRegister, &mirror, 1);
+            mirror = static_cast<std::uint8_t>(mirror & ~kMirrorBit);
+            if (value == 1) mirror |= kMirrorBit;
+            writeRegister(kMirrorRegister, mirror);
+            return true;
+        }
+        case kControl19: writeRegister(kControl19Register, value == 1 ? 8 : 0); return true;
+        case kControl21: writeRegister(kResolutionRegister, value == 1 ? 1 : 0); return true;
+        default: return false;
     }
 }
 
@@ -171,10 +163,19 @@ void OV580UVCDevice::onResolutionRequest(int level) {
     int vertical = 0;
     int resolution = 0;
     switch (level) {
-    case 0: vertical = 1; resolution = 4; break;
-    case 1: vertical = 2; resolution = 1; break;
-    case 2: vertical = 4; resolution = 0; break;
-    default: return;
+        case 0:
+            vertical = 1;
+            resolution = 4;
+            break;
+        case 1:
+            vertical = 2;
+            resolution = 1;
+            break;
+        case 2:
+            vertical = 4;
+            resolution = 0;
+            break;
+        default: return;
     }
     setResolution(1, vertical);
     setControlCached(kControl21, resolution);

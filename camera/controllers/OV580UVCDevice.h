@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "camera/frames/EmbeddedFrame.h"
 #include "camera/controllers/UVCControllerDevice.h"
+#include "camera/frames/EmbeddedFrame.h"
 
 // The embedded controller variant ("Zindo"; 0x05A9/0xF580 and
 // 0xF182/0x1001): a camera module whose UVC bridge exposes the same memory
@@ -21,10 +21,10 @@ public:
     static constexpr uint32_t kProductId = 0x1001;
 
     // Sensor registers in the memory window.
-    static constexpr std::uint32_t kResolutionRegister = 60;        // control 21
-    static constexpr std::uint32_t kControl19Register = 0x3005;     // control 19
-    static constexpr std::uint32_t kMirrorRegister = 0x3821;        // bit 2: orientation (control 16)
-    static constexpr std::uint32_t kControl15Register = 0x3B81;     // control 15
+    static constexpr std::uint32_t kResolutionRegister = 60;     // control 21
+    static constexpr std::uint32_t kControl19Register = 0x3005;  // control 19
+    static constexpr std::uint32_t kMirrorRegister = 0x3821;     // bit 2: orientation (control 16)
+    static constexpr std::uint32_t kControl15Register = 0x3B81;  // control 15
     static constexpr std::uint8_t kMirrorBit = 0x04;
     // Firmware from above this version authenticates.
     static constexpr int kLastUnauthenticatedVersion = 717;
@@ -54,8 +54,7 @@ public:
     // HardwareStateListener: identification, then (once) the setup.
     void onCameraOpened() override;
     // RawFrameListener.
-    void onRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data, int width,
-                    int height) override;
+    void onRawFrame(std::int64_t timestampMicroseconds, const std::uint8_t* data, int width, int height) override;
 
     // The sensor's gain code for a gain x 16.
     static int sensorGainCode(int gainTimes16);

@@ -6,16 +6,13 @@ namespace {
 
 constexpr std::size_t kBlockSize = 64;
 
-constexpr std::uint32_t rotateLeft(std::uint32_t value, int bits) {
-    return (value << bits) | (value >> (32 - bits));
-}
+constexpr std::uint32_t rotateLeft(std::uint32_t value, int bits) { return (value << bits) | (value >> (32 - bits)); }
 
 // One 64-byte block into the running state.
 void compress(std::array<std::uint32_t, 5>& state, const std::uint8_t* block) {
     std::uint32_t w[80];
     for (int i = 0; i < 16; ++i) {
-        w[i] = static_cast<std::uint32_t>(block[4 * i]) << 24 |
-               static_cast<std::uint32_t>(block[4 * i + 1]) << 16 |
+        w[i] = static_cast<std::uint32_t>(block[4 * i]) << 24 | static_cast<std::uint32_t>(block[4 * i + 1]) << 16 |
                static_cast<std::uint32_t>(block[4 * i + 2]) << 8 | static_cast<std::uint32_t>(block[4 * i + 3]);
     }
     for (int i = 16; i < 80; ++i) w[i] = rotateLeft(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);

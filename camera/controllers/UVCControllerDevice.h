@@ -8,13 +8,13 @@
 #include <thread>
 
 #include "camera/calibration/Calibration.h"
-#include "camera/controllers/ControllerIdentity.h"
 #include "camera/calibration/DistortionMap.h"
-#include "camera/frames/FrameProcessor.h"
 #include "camera/capture/HardwareAbstraction.h"
 #include "camera/capture/HardwareStateListener.h"
 #include "camera/capture/RawFrameListener.h"
 #include "camera/capture/UVCInterfaceV4L2.h"
+#include "camera/controllers/ControllerIdentity.h"
+#include "camera/frames/FrameProcessor.h"
 #include "context/Autowired.h"
 
 // What the two controllers in normal operation share: the capture object in

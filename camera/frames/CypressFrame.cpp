@@ -30,8 +30,7 @@ CypressRowGeometry cypressRowGeometry(int height, int rowOffset, int binningShif
     return g;
 }
 
-std::shared_ptr<FrameRecord> CypressFrame::onRawFrame(std::int64_t timestamp,
-                                                      const std::uint8_t* data, int width,
+std::shared_ptr<FrameRecord> CypressFrame::onRawFrame(std::int64_t timestamp, const std::uint8_t* data, int width,
                                                       int height, const FrameDeviceState& state) {
     std::shared_ptr<FrameRecord> record = begin();
     if (!record) return nullptr;
@@ -70,8 +69,7 @@ std::shared_ptr<FrameRecord> CypressFrame::onRawFrame(std::int64_t timestamp,
         m_lastRowOffset = trailer.rowOffset;
         m_lastBinningShift = trailer.binningShift;
     }
-    const CypressRowGeometry geometry =
-        cypressRowGeometry(height, trailer.rowOffset, trailer.binningShift, reversed);
+    const CypressRowGeometry geometry = cypressRowGeometry(height, trailer.rowOffset, trailer.binningShift, reversed);
 
     if (timestamp == 0) return nullptr;
 

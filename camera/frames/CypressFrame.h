@@ -37,8 +37,8 @@ public:
 
     // Processes one raw frame; returns the record passed on to the
     // receivers, or null when the frame was not processed or was dropped.
-    std::shared_ptr<FrameRecord> onRawFrame(std::int64_t timestamp, const std::uint8_t* data,
-                                            int width, int height, const FrameDeviceState& state);
+    std::shared_ptr<FrameRecord> onRawFrame(std::int64_t timestamp, const std::uint8_t* data, int width, int height,
+                                            const FrameDeviceState& state);
 
     // Row offset and binning shift of the last frame whose binning shift was
     // above 0.

@@ -2,8 +2,7 @@
 
 #include <cstddef>
 
-std::shared_ptr<FrameRecord> EmbeddedFrame::onRawFrame(std::int64_t timestamp,
-                                                       const std::uint8_t* data, int width,
+std::shared_ptr<FrameRecord> EmbeddedFrame::onRawFrame(std::int64_t timestamp, const std::uint8_t* data, int width,
                                                        int height, const FrameDeviceState& state) {
     std::shared_ptr<FrameRecord> record = begin();
     if (!record) return nullptr;
@@ -36,10 +35,8 @@ std::shared_ptr<FrameRecord> EmbeddedFrame::onRawFrame(std::int64_t timestamp,
 
     record->firstImage.reshape(width, lines);
     record->secondImage.reshape(width, lines);
-    smoothImage(kernels(), cameraA, stride, width, lines, record->firstImage.data(), kDarkOffset,
-                m_scratch);
-    smoothImage(kernels(), cameraB, stride, width, lines, record->secondImage.data(), kDarkOffset,
-                m_scratch);
+    smoothImage(kernels(), cameraA, stride, width, lines, record->firstImage.data(), kDarkOffset, m_scratch);
+    smoothImage(kernels(), cameraB, stride, width, lines, record->secondImage.data(), kDarkOffset, m_scratch);
     countFrame();
 
     const float origin = (reversed ? -1.0f : 0.0f) - 320.0f;

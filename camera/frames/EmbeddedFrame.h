@@ -15,8 +15,8 @@ class EmbeddedFrame : public FrameProcessor {
 public:
     using FrameProcessor::FrameProcessor;
 
-    std::shared_ptr<FrameRecord> onRawFrame(std::int64_t timestamp, const std::uint8_t* data,
-                                            int width, int height, const FrameDeviceState& state);
+    std::shared_ptr<FrameRecord> onRawFrame(std::int64_t timestamp, const std::uint8_t* data, int width, int height,
+                                            const FrameDeviceState& state);
 
     static constexpr std::uint8_t kDarkOffset = 30;
 

@@ -11,9 +11,8 @@ const FrameKernels& frameKernels(FrameKernelPath path) {
     return path == FrameKernelPath::Simd ? bestFrameKernels() : portableFrameKernels();
 }
 
-void smoothImage(const FrameKernels& kernels, const std::uint8_t* src, std::ptrdiff_t srcStride,
-                 int width, int height, std::uint8_t* dst, std::uint8_t offset,
-                 std::vector<std::uint8_t>& scratch) {
+void smoothImage(const FrameKernels& kernels, const std::uint8_t* src, std::ptrdiff_t srcStride, int width, int height,
+                 std::uint8_t* dst, std::uint8_t offset, std::vector<std::uint8_t>& scratch) {
     if (width <= 0 || height <= 0) return;
     const std::size_t w = static_cast<std::size_t>(width);
     // The vertical pass of one row lands here, between two bytes of edge
@@ -28,8 +27,8 @@ void smoothImage(const FrameKernels& kernels, const std::uint8_t* src, std::ptrd
             std::memset(out, 0, w);
             continue;
         }
-        const std::uint8_t* const rows[5] = {sourceRow(y - 2), sourceRow(y - 1), sourceRow(y),
-                                             sourceRow(y + 1), sourceRow(y + 2)};
+        const std::uint8_t* const rows[5] = {sourceRow(y - 2), sourceRow(y - 1), sourceRow(y), sourceRow(y + 1),
+                                             sourceRow(y + 2)};
         kernels.smoothColumn(rows, padded, w);
         padded[-2] = padded[-1] = padded[0];
         padded[w] = padded[w + 1] = padded[w - 1];

@@ -12,8 +12,7 @@ struct FrameKernels {
     const char* name;
 
     // Byte 2i of src goes to even[i] and byte 2i + 1 to odd[i], for i < n.
-    void (*deinterleave)(const std::uint8_t* src, std::uint8_t* even, std::uint8_t* odd,
-                         std::size_t n);
+    void (*deinterleave)(const std::uint8_t* src, std::uint8_t* even, std::uint8_t* odd, std::size_t n);
 
     // The largest of n bytes (0 for n = 0).
     std::uint8_t (*maxByte)(const std::uint8_t* data, std::size_t n);
@@ -25,19 +24,15 @@ struct FrameKernels {
     // The horizontal 5-tap pass followed by the dark offset: out[x] from
     // in[x - 2] .. in[x + 2], minus offset, saturating at 0. in must be
     // readable from in - 2 to in + n + 1.
-    void (*smoothRow)(const std::uint8_t* in, std::uint8_t* out, std::size_t n,
-                      std::uint8_t offset);
+    void (*smoothRow)(const std::uint8_t* in, std::uint8_t* out, std::size_t n, std::uint8_t offset);
 };
 
 // Each pass computes avg(avg(c, avg(c, avg(p-2, p+2))), avg(p-1, p+1)) with
 // avg(a, b) = (a + b + 1) / 2: a binomial 1-4-6-4-1 filter with the rounding
 // of the SIMD byte average.
-inline std::uint8_t roundingAverage(unsigned a, unsigned b) {
-    return static_cast<std::uint8_t>((a + b + 1) >> 1);
-}
+inline std::uint8_t roundingAverage(unsigned a, unsigned b) { return static_cast<std::uint8_t>((a + b + 1) >> 1); }
 inline std::uint8_t binomial5(unsigned m2, unsigned m1, unsigned c, unsigned p1, unsigned p2) {
-    return roundingAverage(roundingAverage(c, roundingAverage(c, roundingAverage(m2, p2))),
-                           roundingAverage(m1, p1));
+    return roundingAverage(roundingAverage(c, roundingAverage(c, roundingAverage(m2, p2))), roundingAverage(m1, p1));
 }
 
 enum class FrameKernelPath { Portable, Simd };
@@ -57,6 +52,5 @@ const FrameKernels& frameKernels(FrameKernelPath path);
 // full neighbourhood and are set to 0 (the value the offset leaves on any
 // image as dark as the offset). At the left and right edges the edge pixel
 // stands in for the missing neighbours. scratch is reused between calls.
-void smoothImage(const FrameKernels& kernels, const std::uint8_t* src, std::ptrdiff_t srcStride,
-                 int width, int height, std::uint8_t* dst, std::uint8_t offset,
-                 std::vector<std::uint8_t>& scratch);
+void smoothImage(const FrameKernels& kernels, const std::uint8_t* src, std::ptrdiff_t srcStride, int width, int height,
+                 std::uint8_t* dst, std::uint8_t offset, std::vector<std::uint8_t>& scratch);

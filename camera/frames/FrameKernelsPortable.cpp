@@ -2,8 +2,7 @@
 
 namespace {
 
-void deinterleavePortable(const std::uint8_t* src, std::uint8_t* even, std::uint8_t* odd,
-                          std::size_t n) {
+void deinterleavePortable(const std::uint8_t* src, std::uint8_t* even, std::uint8_t* odd, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         even[i] = src[2 * i];
         odd[i] = src[2 * i + 1];
@@ -22,8 +21,7 @@ void smoothColumnPortable(const std::uint8_t* const rows[5], std::uint8_t* out, 
     }
 }
 
-void smoothRowPortable(const std::uint8_t* in, std::uint8_t* out, std::size_t n,
-                       std::uint8_t offset) {
+void smoothRowPortable(const std::uint8_t* in, std::uint8_t* out, std::size_t n, std::uint8_t offset) {
     for (std::size_t x = 0; x < n; ++x) {
         const std::uint8_t v = binomial5(in[x - 2], in[x - 1], in[x], in[x + 1], in[x + 2]);
         out[x] = static_cast<std::uint8_t>(v > offset ? v - offset : 0);
@@ -33,7 +31,7 @@ void smoothRowPortable(const std::uint8_t* in, std::uint8_t* out, std::size_t n,
 }  // namespace
 
 const FrameKernels& portableFrameKernels() {
-    static const FrameKernels kernels{"portable", deinterleavePortable, maxBytePortable,
-                                      smoothColumnPortable, smoothRowPortable};
+    static const FrameKernels kernels{"portable", deinterleavePortable, maxBytePortable, smoothColumnPortable,
+                                      smoothRowPortable};
     return kernels;
 }

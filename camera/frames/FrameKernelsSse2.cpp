@@ -6,12 +6,8 @@
 
 namespace {
 
-inline __m128i load(const std::uint8_t* p) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
-inline void store(std::uint8_t* p, __m128i v) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
-}
+inline __m128i load(const std::uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void store(std::uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
 // The tails shorter than a vector go to the portable kernels.
 
@@ -22,8 +18,7 @@ inline __m128i binomial5x16(__m128i m2, __m128i m1, __m128i c, __m128i p1, __m12
     return _mm_avg_epu8(centre, _mm_avg_epu8(m1, p1));
 }
 
-void deinterleaveSse2(const std::uint8_t* src, std::uint8_t* even, std::uint8_t* odd,
-                      std::size_t n) {
+void deinterleaveSse2(const std::uint8_t* src, std::uint8_t* even, std::uint8_t* odd, std::size_t n) {
     const __m128i lowBytes = _mm_set1_epi16(0x00FF);
     auto split = [lowBytes](__m128i a, __m128i b, __m128i& e, __m128i& o) {
         e = _mm_packus_epi16(_mm_and_si128(a, lowBytes), _mm_and_si128(b, lowBytes));
@@ -70,11 +65,10 @@ std::uint8_t maxByteSse2(const std::uint8_t* data, std::size_t n) {
 void smoothColumnSse2(const std::uint8_t* const rows[5], std::uint8_t* out, std::size_t n) {
     std::size_t x = 0;
     for (; x + 16 <= n; x += 16) {
-        store(out + x, binomial5x16(load(rows[0] + x), load(rows[1] + x), load(rows[2] + x),
-                                 load(rows[3] + x), load(rows[4] + x)));
+        store(out + x, binomial5x16(load(rows[0] + x), load(rows[1] + x), load(rows[2] + x), load(rows[3] + x),
+                                    load(rows[4] + x)));
     }
-    const std::uint8_t* const tail[5] = {rows[0] + x, rows[1] + x, rows[2] + x, rows[3] + x,
-                                         rows[4] + x};
+    const std::uint8_t* const tail[5] = {rows[0] + x, rows[1] + x, rows[2] + x, rows[3] + x, rows[4] + x};
     portableFrameKernels().smoothColumn(tail, out + x, n - x);
 }
 
@@ -92,8 +86,7 @@ void smoothRowSse2(const std::uint8_t* in, std::uint8_t* out, std::size_t n, std
 }  // namespace
 
 const FrameKernels* simdFrameKernels() {
-    static const FrameKernels kernels{"sse2", deinterleaveSse2, maxByteSse2, smoothColumnSse2,
-                                      smoothRowSse2};
+    static const FrameKernels kernels{"sse2", deinterleaveSse2, maxByteSse2, smoothColumnSse2, smoothRowSse2};
     return &kernels;
 }
 

@@ -4,7 +4,9 @@
 
 FrameProcessor::FrameProcessor(std::shared_ptr<EventReceiverProxy<DIFrameListener>> receivers,
                                TimestampSmoother smoother, std::size_t poolLimit)
-    : m_receivers(std::move(receivers)), m_smoother(std::move(smoother)), m_pool(poolLimit),
+    : m_receivers(std::move(receivers)),
+      m_smoother(std::move(smoother)),
+      m_pool(poolLimit),
       m_kernels(&bestFrameKernels()) {}
 
 std::shared_ptr<FrameRecord> FrameProcessor::begin() {
@@ -13,8 +15,7 @@ std::shared_ptr<FrameRecord> FrameProcessor::begin() {
     return m_pool.take();
 }
 
-std::shared_ptr<FrameRecord> FrameProcessor::finish(std::shared_ptr<FrameRecord> record,
-                                                    std::int64_t timestamp,
+std::shared_ptr<FrameRecord> FrameProcessor::finish(std::shared_ptr<FrameRecord> record, std::int64_t timestamp,
                                                     const FrameDeviceState& state) {
     const bool reversed = isReversed(state);
     const Calibration* calibration = reversed ? state.reversedCalibration : state.calibration;

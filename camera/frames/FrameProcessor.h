@@ -41,8 +41,8 @@ public:
     // the smoothed frame interval in seconds; the device core provides it.
     using TimestampSmoother = std::function<float(std::int64_t& timestamp)>;
 
-    FrameProcessor(std::shared_ptr<EventReceiverProxy<DIFrameListener>> receivers,
-                   TimestampSmoother smoother, std::size_t poolLimit = 0);
+    FrameProcessor(std::shared_ptr<EventReceiverProxy<DIFrameListener>> receivers, TimestampSmoother smoother,
+                   std::size_t poolLimit = 0);
     virtual ~FrameProcessor() = default;
 
     FrameProcessor(const FrameProcessor&) = delete;

@@ -11,9 +11,9 @@
 #include "firmware/ChunkFile.h"
 #include "firmware/FX3Firmware.h"
 #include "firmware/FirmwareLocation.h"
+#include "logging/ConsoleLine.h"
 #include "usb/CCyFX3DriverDevice.h"
 #include "usb/UsbDriverPort.h"
-#include "logging/ConsoleLine.h"
 
 namespace {
 
@@ -38,7 +38,8 @@ void ReportUnopenedDevice(const CCyFX3DriverDevice& device) {
     std::cerr << "tyvo-reset: permission denied opening the controller (" << device.DevicePath()
               << ").\n"
                  "tyvo-reset: install the udev rule, then unplug and replug the controller:\n"
-                 "    sudo cp " TYVO_UDEV_RULE_INSTALLED " /etc/udev/rules.d/\n"
+                 "    sudo cp " TYVO_UDEV_RULE_INSTALLED
+                 " /etc/udev/rules.d/\n"
                  "    sudo udevadm control --reload-rules"
               << std::endl;
 }

@@ -7,8 +7,8 @@
 #include "devices/core/DeviceExceptions.h"
 #include "firmware/FX3Firmware.h"
 #include "firmware/FirmwareLocation.h"
-#include "logging/LogHandle.h"
 #include "logging/ConsoleLine.h"
+#include "logging/LogHandle.h"
 
 namespace {
 
@@ -44,13 +44,10 @@ bool FirmwareUpdate::UpgradeFirmware(std::int32_t runningVersion) {
     events.started();
     try {
         std::this_thread::sleep_for(m_timing.beforeUpdate);
-        log.info("Tyvo Controller firmware version " + std::to_string(runningVersion) +
-                 " is out of date.");
-        log.info("Initiating firmware upgrade to version " + std::to_string(kCurrentFirmwareVersion) +
-                 ".");
+        log.info("Tyvo Controller firmware version " + std::to_string(runningVersion) + " is out of date.");
+        log.info("Initiating firmware upgrade to version " + std::to_string(kCurrentFirmwareVersion) + ".");
         log.warning("Do not unplug your Tyvo Controller.");
-        log.info(std::string("If upgrade fails, please visit ") + kResetUtilityArticle +
-                 " to reset your firmware.");
+        log.info(std::string("If upgrade fails, please visit ") + kResetUtilityArticle + " to reset your firmware.");
 
         FirmwareImage image;
         {
@@ -128,9 +125,9 @@ bool FirmwareUpdate::waitUntilReady() {
 }
 
 void FirmwareUpdate::writeCode(std::uint32_t code) {
-    const std::array<std::uint8_t, 4> bytes{
-        static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(code >> 8),
-        static_cast<std::uint8_t>(code >> 16), static_cast<std::uint8_t>(code >> 24)};
+    const std::array<std::uint8_t, 4> bytes{static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(code >> 8),
+                                            static_cast<std::uint8_t>(code >> 16),
+                                            static_cast<std::uint8_t>(code >> 24)};
     m_target.writeMemory(kUpdateMailboxAddress, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 

@@ -21,7 +21,7 @@ inline constexpr int kPreUpdateFlagBelowVersion = 13;
 // Device memory of the update.
 inline constexpr std::uint32_t kUpdateMailboxAddress = 0x28;  // 4 bytes: start / finish code
 inline constexpr std::uint32_t kPreUpdateFlagAddress = 0x30;
-inline constexpr std::uint8_t kMailboxReady = 0xFF;           // byte 0x28 once ready for data
+inline constexpr std::uint8_t kMailboxReady = 0xFF;  // byte 0x28 once ready for data
 inline constexpr std::uint32_t kUpdateStartCode = 0x5D3A17C4;
 inline constexpr std::uint32_t kUpdateFinishCode = 0x2B86E94F;
 
@@ -44,7 +44,7 @@ struct FirmwareUpdateTiming {
     // The controller gets this long to report ready; past it the update gives
     // up and reports failure instead of waiting for ever.
     std::chrono::milliseconds readyTimeout{10000};
-    std::chrono::milliseconds afterImage{100};        // before the finish code
+    std::chrono::milliseconds afterImage{100};  // before the finish code
 };
 
 class FirmwareUpdate {
@@ -81,5 +81,4 @@ bool reportFirmwareVersion(int version, std::ostream& out = std::cout);
 // device_exception "Firmware update succeeded." or "Firmware update failed."
 // ends the device's setup (the updated controller comes back as a new
 // device).
-void requireCurrentFirmware(UpdateTarget& target, std::ostream& out = std::cout,
-                            FirmwareUpdateTiming timing = {});
+void requireCurrentFirmware(UpdateTarget& target, std::ostream& out = std::cout, FirmwareUpdateTiming timing = {});

@@ -21,8 +21,7 @@ public:
     // window; each call holds the device's memory lock for its whole transfer.
     // Failures of the control channel surface as NotConnectedException.
     virtual void readMemory(std::uint32_t address, std::uint8_t* buffer, std::uint32_t length) = 0;
-    virtual void writeMemory(std::uint32_t address, const std::uint8_t* buffer,
-                             std::uint32_t length) = 0;
+    virtual void writeMemory(std::uint32_t address, const std::uint8_t* buffer, std::uint32_t length) = 0;
 
     // One numbered control of the control channel, as it is (no device
     // mapping); true when the request succeeded.

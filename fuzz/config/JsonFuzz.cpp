@@ -67,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
             require(Json::parse(Json::toJson(parsed, escapeSlash, pretty)) == normal);
         }
     }
-    require(Json::toJson(normal, false, false) == Json::toJson(Json::parse(Json::toJson(normal, true, true)), false, false));
+    require(Json::toJson(normal, false, false) ==
+            Json::toJson(Json::parse(Json::toJson(normal, true, true)), false, false));
     return 0;
 }

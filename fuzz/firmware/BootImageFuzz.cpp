@@ -24,8 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FirmwareImage original(data + 3, data + size);
     if ((data[1] & 1) && original.size() >= SerialMarker.size()) {
         const std::size_t at = (data[2] * 7u) % (original.size() - SerialMarker.size() + 1);
-        std::copy(SerialMarker.begin(), SerialMarker.end(),
-                  original.begin() + static_cast<std::ptrdiff_t>(at));
+        std::copy(SerialMarker.begin(), SerialMarker.end(), original.begin() + static_cast<std::ptrdiff_t>(at));
     }
     if (data[1] & 2) {
         if (const auto walk = WalkBootImage(original)) {

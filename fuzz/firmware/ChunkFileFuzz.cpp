@@ -28,8 +28,8 @@ FirmwareImage ReadMemory(std::span<const std::uint8_t> file) {
 // The same bytes through the file reader, from a memory-backed file.
 FirmwareImage ReadThroughFile(std::span<const std::uint8_t> file) {
     static const int fd = memfd_create("chunk", 0);
-    if (fd < 0 || ftruncate(fd, 0) != 0 || pwrite(fd, file.data(), file.size(), 0) !=
-                                                static_cast<ssize_t>(file.size())) {
+    if (fd < 0 || ftruncate(fd, 0) != 0 ||
+        pwrite(fd, file.data(), file.size(), 0) != static_cast<ssize_t>(file.size())) {
         std::abort();
     }
     FirmwareImage image{0xEE};
@@ -39,8 +39,7 @@ FirmwareImage ReadThroughFile(std::span<const std::uint8_t> file) {
 
 void CheckRead(std::span<const std::uint8_t> file) {
     const FirmwareImage image = ReadMemory(file);
-    if (!image.empty() &&
-        (file.size() < kChunkHeaderSize || image.size() != ReadLittleEndian32(file.data()))) {
+    if (!image.empty() && (file.size() < kChunkHeaderSize || image.size() != ReadLittleEndian32(file.data()))) {
         std::abort();
     }
     if (ReadThroughFile(file) != image) {
@@ -71,18 +70,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size >= 4) {
         const std::uint32_t where = ReadLittleEndian32(data);
         switch (where % 4) {
-        case 0:
-            chunk[where % chunk.size()] ^= static_cast<std::uint8_t>(1u << (where >> 29));
-            break;
-        case 1:
-            WriteLittleEndian32(chunk.data(), ReadLittleEndian32(chunk.data()) + (where >> 2) % 9 - 4);
-            break;
-        case 2:
-            WriteLittleEndian32(chunk.data() + 4, ReadLittleEndian32(chunk.data() + 4) + (where >> 2) % 9 - 4);
-            break;
-        default:
-            chunk.resize((where >> 2) % chunk.size());
-            break;
+            case 0: chunk[where % chunk.size()] ^= static_cast<std::uint8_t>(1u << (where >> 29)); break;
+            case 1: WriteLittleEndian32(chunk.data(), ReadLittleEndian32(chunk.data()) + (where >> 2) % 9 - 4); break;
+            case 2:
+                WriteLittleEndian32(chunk.data() + 4, ReadLittleEndian32(chunk.data() + 4) + (where >> 2) % 9 - 4);
+                break;
+            default: chunk.resize((where >> 2) % chunk.size()); break;
         }
         CheckRead(chunk);
     }

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "links/LinkEndpointRpc.h"
 #include "fuzz/links/FuzzParts.h"
+#include "links/LinkEndpointRpc.h"
 
 namespace {
 

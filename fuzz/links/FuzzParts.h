@@ -16,8 +16,7 @@ public:
     void add(std::string bytes, bool more) { m_parts.emplace_back(std::move(bytes), more); }
     bool empty() const { return m_parts.empty(); }
 
-    int receivePart(void* buffer, size_t capacity, std::optional<std::chrono::milliseconds>,
-                    bool& more) override {
+    int receivePart(void* buffer, size_t capacity, std::optional<std::chrono::milliseconds>, bool& more) override {
         if (m_parts.empty()) return -1;
         auto [bytes, m] = std::move(m_parts.front());
         m_parts.pop_front();

@@ -9,9 +9,9 @@
 
 #include "config/Config.h"
 #include "config/ConfigDefaults.h"
+#include "fuzz/links/FuzzParts.h"
 #include "links/LinkEndpointRpc.h"
 #include "links/ResourceHost.h"
-#include "fuzz/links/FuzzParts.h"
 
 namespace {
 
@@ -37,8 +37,8 @@ private:
     size_t m_pos = 0;
 };
 
-const char* const kKeys[] = {"camera_mode", "background_app_mode", "Gesture.Swipe.MinLength",
-                             "no_such_key", "debug_output_level"};
+const char* const kKeys[] = {"camera_mode", "background_app_mode", "Gesture.Swipe.MinLength", "no_such_key",
+                             "debug_output_level"};
 const char* const kResources[] = {"FingerPoints", "Motions", "Bogus", "RectImages"};
 const int kTypes[] = {200, 201, 202, 203, 204, 206, 209, 250};
 
@@ -50,47 +50,47 @@ std::string structuredRequest(Reader& in, uint32_t knownClient) {
     r->set_type(kTypes[in.byte() % 8]);
     if (in.byte() % 4) r->set_client_id(in.byte() % 2 ? knownClient : in.word());
     switch (r->type()) {
-    case 200: {
-        auto* a = r->mutable_authenticate();
-        if (in.byte() % 2) a->set_version(in.byte() % 2 ? "1.0." + std::to_string(in.byte()) : in.text());
-        if (in.byte() % 2) a->set_old_version(in.word() % 1000);
-        if (in.byte() % 2) a->set_pid(in.word());
-        if (in.byte() % 2) a->set_app(in.text());
-        break;
-    }
-    case 201: {
-        auto* p = r->mutable_ping();
-        p->set_pid(in.byte());
-        p->set_title(in.text());
-        p->set_path(in.text());
-        break;
-    }
-    case 202: {
-        auto* kv = r->mutable_settings()->add_entries();
-        kv->set_key(kKeys[in.byte() % 5]);
-        auto* v = kv->mutable_value();
-        switch (in.byte() % 5) {
-        case 0: v->set_int_value(static_cast<int32_t>(in.word())); break;
-        case 1: v->set_string_value(in.text()); break;
-        case 2: v->set_double_value(static_cast<double>(in.word())); break;
-        case 3: v->add_elements()->set_bool_value(true); break;
-        default: break;
+        case 200: {
+            auto* a = r->mutable_authenticate();
+            if (in.byte() % 2) a->set_version(in.byte() % 2 ? "1.0." + std::to_string(in.byte()) : in.text());
+            if (in.byte() % 2) a->set_old_version(in.word() % 1000);
+            if (in.byte() % 2) a->set_pid(in.word());
+            if (in.byte() % 2) a->set_app(in.text());
+            break;
         }
-        break;
-    }
-    case 203:
-        if (in.byte() % 2) r->mutable_keys()->add_keys(kKeys[in.byte() % 5]);
-        break;
-    case 204: {
-        auto* e = r->mutable_events();
-        e->add_resources(kResources[in.byte() % 4]);
-        if (in.byte() % 2) e->set_subscribe(in.byte() % 2);
-        break;
-    }
-    case 206:
-        if (in.byte() % 2) r->set_policy(in.word());
-        break;
-    default: break;
+        case 201: {
+            auto* p = r->mutable_ping();
+            p->set_pid(in.byte());
+            p->set_title(in.text());
+            p->set_path(in.text());
+            break;
+        }
+        case 202: {
+            auto* kv = r->mutable_settings()->add_entries();
+            kv->set_key(kKeys[in.byte() % 5]);
+            auto* v = kv->mutable_value();
+            switch (in.byte() % 5) {
+                case 0: v->set_int_value(static_cast<int32_t>(in.word())); break;
+                case 1: v->set_string_value(in.text()); break;
+                case 2: v->set_double_value(static_cast<double>(in.word())); break;
+                case 3: v->add_elements()->set_bool_value(true); break;
+                default: break;
+            }
+            break;
+        }
+        case 203:
+            if (in.byte() % 2) r->mutable_keys()->add_keys(kKeys[in.byte() % 5]);
+            break;
+        case 204: {
+            auto* e = r->mutable_events();
+            e->add_resources(kResources[in.byte() % 4]);
+            if (in.byte() % 2) e->set_subscribe(in.byte() % 2);
+            break;
+        }
+        case 206:
+            if (in.byte() % 2) r->set_policy(in.word());
+            break;
+        default: break;
     }
     return m.SerializeAsString();
 }

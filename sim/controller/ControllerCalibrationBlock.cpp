@@ -19,10 +19,10 @@ void putFloat(std::vector<uint8_t>& out, std::size_t at, float value) {
 
 ControllerCalibration sampleControllerCalibration() {
     ControllerCalibration c;
-    c.cameras[0] = {430.5f, 2.25f, -1.5f, 0.0004f, -0.0003f, 0.11f, -0.02f, 0.001f, 0.09f, -0.015f, 0.0008f,
-                    1.25f, 0.5f, -0.25f, 0.002f, -0.001f, 0.0005f};
-    c.cameras[1] = {428.75f, -1.75f, 0.75f, -0.0002f, 0.0005f, 0.105f, -0.018f, 0.0009f, 0.085f, -0.012f, 0.0007f,
-                    1.25f, -0.5f, 0.25f, -0.0015f, 0.0012f, -0.0004f};
+    c.cameras[0] = {430.5f,  2.25f,   -1.5f, 0.0004f, -0.0003f, 0.11f,  -0.02f,  0.001f, 0.09f,
+                    -0.015f, 0.0008f, 1.25f, 0.5f,    -0.25f,   0.002f, -0.001f, 0.0005f};
+    c.cameras[1] = {428.75f, -1.75f,  0.75f, -0.0002f, 0.0005f, 0.105f,   -0.018f, 0.0009f, 0.085f,
+                    -0.012f, 0.0007f, 1.25f, -0.5f,    0.25f,   -0.0015f, 0.0012f, -0.0004f};
     return c;
 }
 

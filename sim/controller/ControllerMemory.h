@@ -19,17 +19,17 @@ namespace tyvo::sim {
 enum class ControllerKind { Cypress, Embedded };
 
 namespace controller_memory {
-inline constexpr uint32_t kSerial = 0;             // 14 bytes; first byte 0xFF = blank
+inline constexpr uint32_t kSerial = 0;  // 14 bytes; first byte 0xFF = blank
 inline constexpr uint32_t kSerialSize = 14;
-inline constexpr uint32_t kBlankSalt = 14;          // 2 bytes, used when the serial is blank
-inline constexpr uint32_t kChallenge = 16;          // 4 bytes from the host
-inline constexpr uint32_t kResponse = 20;           // 12 bytes: digest bytes 0 to 11
-inline constexpr uint32_t kDigestTail = 32;         // 8 bytes from the host: digest bytes 12 to 19
-inline constexpr uint32_t kMailbox = 0x28;          // 4 bytes: start and finish codes
-inline constexpr uint32_t kMaskedHead = 44;         // 4 bytes from the host
-inline constexpr uint32_t kFlag = 0x30;             // calibration written / pre-update flag
-inline constexpr uint32_t kVersion = 98;            // Cypress: u16; embedded: major, minor
-inline constexpr uint32_t kCalibration = 100;       // 156 bytes
+inline constexpr uint32_t kBlankSalt = 14;     // 2 bytes, used when the serial is blank
+inline constexpr uint32_t kChallenge = 16;     // 4 bytes from the host
+inline constexpr uint32_t kResponse = 20;      // 12 bytes: digest bytes 0 to 11
+inline constexpr uint32_t kDigestTail = 32;    // 8 bytes from the host: digest bytes 12 to 19
+inline constexpr uint32_t kMailbox = 0x28;     // 4 bytes: start and finish codes
+inline constexpr uint32_t kMaskedHead = 44;    // 4 bytes from the host
+inline constexpr uint32_t kFlag = 0x30;        // calibration written / pre-update flag
+inline constexpr uint32_t kVersion = 98;       // Cypress: u16; embedded: major, minor
+inline constexpr uint32_t kCalibration = 100;  // 156 bytes
 inline constexpr uint32_t kSize = 0x10000;
 
 inline constexpr std::array<uint8_t, 2> kSalt = {0x3B, 0x6E};

@@ -84,87 +84,79 @@ void EmulatedV4l2Node::handleIoctl(UMockdevIoctlClient* client) {
 
 int EmulatedV4l2Node::handle(V4l2CameraBackend& backend, unsigned long request, void* argument) {
     switch (request) {
-    case VIDIOC_QUERYCAP: {
-        auto& cap = *static_cast<v4l2_capability*>(argument);
-        std::memset(&cap, 0, sizeof cap);
-        copyText(cap.driver, sizeof cap.driver, "uvcvideo");
-        copyText(cap.card, sizeof cap.card, backend.cardName());
-        copyText(cap.bus_info, sizeof cap.bus_info, "usb-0000:00:14.0");
-        cap.version = 0x00060100;
-        cap.device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
-        cap.capabilities = cap.device_caps | V4L2_CAP_DEVICE_CAPS;
-        return 0;
-    }
-    case VIDIOC_ENUM_FMT: {
-        auto& format = *static_cast<v4l2_fmtdesc*>(argument);
-        if (format.type != V4L2_BUF_TYPE_VIDEO_CAPTURE || format.index != 0) return EINVAL;
-        format.flags = 0;
-        format.pixelformat = V4L2_PIX_FMT_YUYV;
-        copyText(format.description, sizeof format.description, "YUYV 4:2:2");
-        return 0;
-    }
-    case VIDIOC_ENUM_FRAMESIZES: {
-        auto& size = *static_cast<v4l2_frmsizeenum*>(argument);
-        const auto sizes = backend.frameSizes();
-        if (size.pixel_format != V4L2_PIX_FMT_YUYV || size.index >= sizes.size()) return EINVAL;
-        size.type = V4L2_FRMSIZE_TYPE_DISCRETE;
-        size.discrete.width = sizes[size.index].width;
-        size.discrete.height = sizes[size.index].height;
-        return 0;
-    }
-    case VIDIOC_G_FMT: {
-        auto& format = *static_cast<v4l2_format*>(argument);
-        if (format.type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return EINVAL;
-        format.fmt.pix.width = m_format.width;
-        format.fmt.pix.height = m_format.height;
-        format.fmt.pix.pixelformat = V4L2_PIX_FMT_YUYV;
-        format.fmt.pix.field = V4L2_FIELD_NONE;
-        format.fmt.pix.bytesperline = m_format.width * 2;
-        format.fmt.pix.sizeimage = static_cast<uint32_t>(frameBytes());
-        return 0;
-    }
-    case VIDIOC_S_FMT:
-        return setFormat(backend, *static_cast<v4l2_format*>(argument), true);
-    case VIDIOC_TRY_FMT:
-        return setFormat(backend, *static_cast<v4l2_format*>(argument), false);
-    case VIDIOC_REQBUFS:
-        return requestBuffers(*static_cast<v4l2_requestbuffers*>(argument));
-    case VIDIOC_QUERYBUF:
-        return queryBuffer(*static_cast<v4l2_buffer*>(argument));
-    case VIDIOC_QBUF:
-        return queueBuffer(*static_cast<v4l2_buffer*>(argument));
-    case VIDIOC_DQBUF:
-        return dequeueBuffer(backend, *static_cast<v4l2_buffer*>(argument));
-    case VIDIOC_STREAMON: {
-        if (*static_cast<int*>(argument) != V4L2_BUF_TYPE_VIDEO_CAPTURE || m_bufferCount == 0) return EINVAL;
-        if (!m_streaming) {
-            m_streaming = true;
-            m_due = Clock::now() + backend.frameInterval();
-            ++m_stats.streamOns;
+        case VIDIOC_QUERYCAP: {
+            auto& cap = *static_cast<v4l2_capability*>(argument);
+            std::memset(&cap, 0, sizeof cap);
+            copyText(cap.driver, sizeof cap.driver, "uvcvideo");
+            copyText(cap.card, sizeof cap.card, backend.cardName());
+            copyText(cap.bus_info, sizeof cap.bus_info, "usb-0000:00:14.0");
+            cap.version = 0x00060100;
+            cap.device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+            cap.capabilities = cap.device_caps | V4L2_CAP_DEVICE_CAPS;
+            return 0;
         }
-        return 0;
-    }
-    case VIDIOC_STREAMOFF: {
-        if (*static_cast<int*>(argument) != V4L2_BUF_TYPE_VIDEO_CAPTURE) return EINVAL;
-        m_streaming = false;
-        m_queue.clear();
-        std::fill(m_queued.begin(), m_queued.end(), false);
-        return 0;
-    }
-    case VIDIOC_QUERYCTRL:
-        return backend.queryControl(*static_cast<v4l2_queryctrl*>(argument));
-    case VIDIOC_G_CTRL: {
-        ++m_stats.controlRequests;
-        auto& control = *static_cast<v4l2_control*>(argument);
-        return backend.getControl(control.id, control.value);
-    }
-    case VIDIOC_S_CTRL: {
-        ++m_stats.controlRequests;
-        auto& control = *static_cast<v4l2_control*>(argument);
-        return backend.setControl(control.id, control.value);
-    }
-    default:
-        return ENOTTY;
+        case VIDIOC_ENUM_FMT: {
+            auto& format = *static_cast<v4l2_fmtdesc*>(argument);
+            if (format.type != V4L2_BUF_TYPE_VIDEO_CAPTURE || format.index != 0) return EINVAL;
+            format.flags = 0;
+            format.pixelformat = V4L2_PIX_FMT_YUYV;
+            copyText(format.description, sizeof format.description, "YUYV 4:2:2");
+            return 0;
+        }
+        case VIDIOC_ENUM_FRAMESIZES: {
+            auto& size = *static_cast<v4l2_frmsizeenum*>(argument);
+            const auto sizes = backend.frameSizes();
+            if (size.pixel_format != V4L2_PIX_FMT_YUYV || size.index >= sizes.size()) return EINVAL;
+            size.type = V4L2_FRMSIZE_TYPE_DISCRETE;
+            size.discrete.width = sizes[size.index].width;
+            size.discrete.height = sizes[size.index].height;
+            return 0;
+        }
+        case VIDIOC_G_FMT: {
+            auto& format = *static_cast<v4l2_format*>(argument);
+            if (format.type != V4L2_BUF_TYPE_VIDEO_CAPTURE) return EINVAL;
+            format.fmt.pix.width = m_format.width;
+            format.fmt.pix.height = m_format.height;
+            format.fmt.pix.pixelformat = V4L2_PIX_FMT_YUYV;
+            format.fmt.pix.field = V4L2_FIELD_NONE;
+            format.fmt.pix.bytesperline = m_format.width * 2;
+            format.fmt.pix.sizeimage = static_cast<uint32_t>(frameBytes());
+            return 0;
+        }
+        case VIDIOC_S_FMT: return setFormat(backend, *static_cast<v4l2_format*>(argument), true);
+        case VIDIOC_TRY_FMT: return setFormat(backend, *static_cast<v4l2_format*>(argument), false);
+        case VIDIOC_REQBUFS: return requestBuffers(*static_cast<v4l2_requestbuffers*>(argument));
+        case VIDIOC_QUERYBUF: return queryBuffer(*static_cast<v4l2_buffer*>(argument));
+        case VIDIOC_QBUF: return queueBuffer(*static_cast<v4l2_buffer*>(argument));
+        case VIDIOC_DQBUF: return dequeueBuffer(backend, *static_cast<v4l2_buffer*>(argument));
+        case VIDIOC_STREAMON: {
+            if (*static_cast<int*>(argument) != V4L2_BUF_TYPE_VIDEO_CAPTURE || m_bufferCount == 0) return EINVAL;
+            if (!m_streaming) {
+                m_streaming = true;
+                m_due = Clock::now() + backend.frameInterval();
+                ++m_stats.streamOns;
+            }
+            return 0;
+        }
+        case VIDIOC_STREAMOFF: {
+            if (*static_cast<int*>(argument) != V4L2_BUF_TYPE_VIDEO_CAPTURE) return EINVAL;
+            m_streaming = false;
+            m_queue.clear();
+            std::fill(m_queued.begin(), m_queued.end(), false);
+            return 0;
+        }
+        case VIDIOC_QUERYCTRL: return backend.queryControl(*static_cast<v4l2_queryctrl*>(argument));
+        case VIDIOC_G_CTRL: {
+            ++m_stats.controlRequests;
+            auto& control = *static_cast<v4l2_control*>(argument);
+            return backend.getControl(control.id, control.value);
+        }
+        case VIDIOC_S_CTRL: {
+            ++m_stats.controlRequests;
+            auto& control = *static_cast<v4l2_control*>(argument);
+            return backend.setControl(control.id, control.value);
+        }
+        default: return ENOTTY;
     }
 }
 
@@ -178,8 +170,8 @@ int EmulatedV4l2Node::setFormat(V4l2CameraBackend& backend, v4l2_format& format,
         return std::labs(static_cast<long>(s.width) - static_cast<long>(format.fmt.pix.width)) +
                std::labs(static_cast<long>(s.height) - static_cast<long>(format.fmt.pix.height));
     };
-    const FrameSize chosen = *std::min_element(sizes.begin(), sizes.end(),
-                                               [&](const FrameSize& a, const FrameSize& b) { return distance(a) < distance(b); });
+    const FrameSize chosen = *std::min_element(
+        sizes.begin(), sizes.end(), [&](const FrameSize& a, const FrameSize& b) { return distance(a) < distance(b); });
     if (apply) {
         if (m_bufferCount > 0) return EBUSY;
         m_format = chosen;
@@ -224,8 +216,8 @@ void EmulatedV4l2Node::fillBuffer(v4l2_buffer& buffer, uint32_t index) const {
     buffer.length = static_cast<uint32_t>(frameBytes());
     buffer.m.offset = static_cast<uint32_t>(index * m_bufferStride);
     buffer.field = V4L2_FIELD_NONE;
-    buffer.flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC |
-                   (m_queued[index] ? V4L2_BUF_FLAG_QUEUED : 0u);
+    buffer.flags =
+        V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC | (m_queued[index] ? V4L2_BUF_FLAG_QUEUED : 0u);
 }
 
 int EmulatedV4l2Node::queryBuffer(v4l2_buffer& buffer) const {

@@ -297,9 +297,9 @@ int UvcControllerModel::getControl(uint32_t id, int32_t& value) {
     ++m_requests;
     if (refusedLocked(*c)) return EIO;
     switch (c->control) {
-    case UvcControl::Saturation: value = m_memory.read(m_address, Clock::now()); break;
-    case UvcControl::Sharpness: value = static_cast<int32_t>(m_address); break;
-    default: value = c->value; break;
+        case UvcControl::Saturation: value = m_memory.read(m_address, Clock::now()); break;
+        case UvcControl::Sharpness: value = static_cast<int32_t>(m_address); break;
+        default: value = c->value; break;
     }
     return 0;
 }
@@ -322,32 +322,29 @@ int UvcControllerModel::writeLocked(Control& c, int32_t value) {
         return 0;
     };
     switch (c.control) {
-    case UvcControl::ExposureAuto:
-        // The camera offers manual and aperture priority only.
-        if (value != V4L2_EXPOSURE_MANUAL && value != V4L2_EXPOSURE_APERTURE_PRIORITY) return EINVAL;
-        break;
-    case UvcControl::ExposureAbsolute:
-        // The camera refuses a manual value while it sets exposure itself.
-        if (settingOf(UvcControl::ExposureAuto) != V4L2_EXPOSURE_MANUAL) return EIO;
-        break;
-    case UvcControl::FocusAbsolute:
-        if (settingOf(UvcControl::FocusAuto) != 0) return EIO;
-        // In update mode the words of the image come this way.
-        if (m_memory.takeUpdateWord(static_cast<uint16_t>(value), Clock::now())) {
-            m_writes.push_back(ControlWrite{c.control, value});
-            return 0;
-        }
-        break;
-    case UvcControl::Sharpness:
-        m_address = static_cast<uint32_t>(value);
-        break;
-    case UvcControl::Saturation:
-        if (m_memory.write(m_address, static_cast<uint8_t>(value), Clock::now()) ==
-            ControllerMemory::Effect::UpdateFinished)
-            finishUpdateLocked();
-        break;
-    default:
-        break;
+        case UvcControl::ExposureAuto:
+            // The camera offers manual and aperture priority only.
+            if (value != V4L2_EXPOSURE_MANUAL && value != V4L2_EXPOSURE_APERTURE_PRIORITY) return EINVAL;
+            break;
+        case UvcControl::ExposureAbsolute:
+            // The camera refuses a manual value while it sets exposure itself.
+            if (settingOf(UvcControl::ExposureAuto) != V4L2_EXPOSURE_MANUAL) return EIO;
+            break;
+        case UvcControl::FocusAbsolute:
+            if (settingOf(UvcControl::FocusAuto) != 0) return EIO;
+            // In update mode the words of the image come this way.
+            if (m_memory.takeUpdateWord(static_cast<uint16_t>(value), Clock::now())) {
+                m_writes.push_back(ControlWrite{c.control, value});
+                return 0;
+            }
+            break;
+        case UvcControl::Sharpness: m_address = static_cast<uint32_t>(value); break;
+        case UvcControl::Saturation:
+            if (m_memory.write(m_address, static_cast<uint8_t>(value), Clock::now()) ==
+                ControllerMemory::Effect::UpdateFinished)
+                finishUpdateLocked();
+            break;
+        default: break;
     }
     c.value = value;
     m_writes.push_back(ControlWrite{c.control, value});
@@ -418,12 +415,12 @@ void UvcControllerModel::renderCypress(uint8_t* out, FrameSize size, uint64_t se
     exposure = std::clamp(exposure, 0, 511);
     const uint32_t count = static_cast<uint32_t>(sequence % 127) + 1;
     const uint8_t trailer[6] = {
-        120,                                                           // row offset / 2
-        static_cast<uint8_t>(count >> 4),                              // frame count, high nibble
-        static_cast<uint8_t>(count & 0x0F),                            // frame count, low nibble
-        static_cast<uint8_t>((exposure >> 5) & 0x0F),                  // exposure, high bits
-        static_cast<uint8_t>(exposure & 0x1F),                         // exposure, low bits
-        static_cast<uint8_t>(gain & 0x1F),                             // gain; binning 0
+        120,                                           // row offset / 2
+        static_cast<uint8_t>(count >> 4),              // frame count, high nibble
+        static_cast<uint8_t>(count & 0x0F),            // frame count, low nibble
+        static_cast<uint8_t>((exposure >> 5) & 0x0F),  // exposure, high bits
+        static_cast<uint8_t>(exposure & 0x1F),         // exposure, low bits
+        static_cast<uint8_t>(gain & 0x1F),             // gain; binning 0
     };
     // The last six pixels of camera 0's image.
     const std::size_t last = std::size_t{w} * h - 6;

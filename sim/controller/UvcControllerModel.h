@@ -17,10 +17,10 @@
 // 0xF182/0x1001). Faults: refuse a control for a number of requests, vanish
 // after n frames, stall after n frames, answer authentication wrongly.
 
+#include "sim/UsbDeviceModel.h"
 #include "sim/controller/ControllerCalibrationBlock.h"
 #include "sim/controller/ControllerMemory.h"
 #include "sim/controller/EmulatedV4l2Node.h"
-#include "sim/UsbDeviceModel.h"
 
 #include <chrono>
 #include <climits>
@@ -37,17 +37,17 @@ namespace tyvo::sim {
 
 // The UVC controls of the controller, named as the device knows them.
 enum class UvcControl {
-    ExposureAuto,           // auto-exposure mode (V4L2 menu: 1 manual, 3 aperture priority)
-    ExposureAbsolute,       // 100 µs units; refused unless exposure is manual
-    FocusAuto,              // refuses focus writes while on
+    ExposureAuto,      // auto-exposure mode (V4L2 menu: 1 manual, 3 aperture priority)
+    ExposureAbsolute,  // 100 µs units; refused unless exposure is manual
+    FocusAuto,         // refuses focus writes while on
     FocusAbsolute,
     IrisAbsolute,
     ZoomAbsolute,
     Brightness,
     Contrast,
     Hue,
-    Saturation,             // memory window data register
-    Sharpness,              // memory window address register
+    Saturation,  // memory window data register
+    Sharpness,   // memory window address register
     Gamma,
     BacklightCompensation,
     Gain,

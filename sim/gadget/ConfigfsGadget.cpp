@@ -82,8 +82,7 @@ void ConfigfsGadget::create(const DeviceDescriptors& descriptors) {
 
 void ConfigfsGadget::setIdentity(const DeviceDescriptors& d) {
     const Bytes& dev = d.device;
-    if (dev.size() < USB_DT_DEVICE_SIZE)
-        throw std::runtime_error("the model's device descriptor is too short");
+    if (dev.size() < USB_DT_DEVICE_SIZE) throw std::runtime_error("the model's device descriptor is too short");
     write("bcdUSB", ConfigfsHex16(le16(dev, 2)));
     write("bDeviceClass", hex8(dev[4]));
     write("bDeviceSubClass", hex8(dev[5]));

@@ -35,17 +35,15 @@ Ep0Answer AnswerFor(const SetupPacket& setup, const TransferReply& reply) {
     const bool dataTaken = !setup.deviceToHost() && setup.wLength > 0;
     if (dataTaken) return Ep0Answer::AlreadyAcknowledged;
     switch (reply.status) {
-    case TransferStatus::Completed:
-        return setup.deviceToHost() ? Ep0Answer::SendData : Ep0Answer::AcknowledgeStatus;
-    case TransferStatus::NoResponse:
-        return Ep0Answer::Silence;
-    case TransferStatus::Stalled:
-    case TransferStatus::Failed:
-        // A gadget cannot put a CRC error on the wire: the nearest it has is
-        // the STALL handshake.
-        return Ep0Answer::Halt;
-    case TransferStatus::Disconnected:
-        break;
+        case TransferStatus::Completed:
+            return setup.deviceToHost() ? Ep0Answer::SendData : Ep0Answer::AcknowledgeStatus;
+        case TransferStatus::NoResponse: return Ep0Answer::Silence;
+        case TransferStatus::Stalled:
+        case TransferStatus::Failed:
+            // A gadget cannot put a CRC error on the wire: the nearest it has is
+            // the STALL handshake.
+            return Ep0Answer::Halt;
+        case TransferStatus::Disconnected: break;
     }
     return Ep0Answer::LeaveBus;
 }

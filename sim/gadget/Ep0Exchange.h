@@ -35,12 +35,12 @@ SetupPacket SetupFromEvent(const usb_ctrlrequest& wire);
 TransferRequest RequestFromSetup(const SetupPacket& setup, Bytes out);
 
 enum class Ep0Answer {
-    SendData,           // write the reply's data (device-to-host)
-    AcknowledgeStatus,  // zero-length read: ends a request without data
+    SendData,             // write the reply's data (device-to-host)
+    AcknowledgeStatus,    // zero-length read: ends a request without data
     AlreadyAcknowledged,  // the data-stage read ended the request already
-    Halt,               // STALL: the read or write against the request's direction
-    Silence,            // leave ep0 alone; the host times out and cancels
-    LeaveBus,           // the device drops off the bus before answering
+    Halt,                 // STALL: the read or write against the request's direction
+    Silence,              // leave ep0 alone; the host times out and cancels
+    LeaveBus,             // the device drops off the bus before answering
 };
 
 // What to do on ep0 with the model's reply. A host-to-device request whose

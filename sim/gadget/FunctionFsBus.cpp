@@ -21,14 +21,14 @@ std::string errnoText(const std::string& what) { return what + ": " + std::strer
 
 const char* eventName(uint8_t type) {
     switch (type) {
-    case FUNCTIONFS_BIND: return "bind";
-    case FUNCTIONFS_UNBIND: return "unbind";
-    case FUNCTIONFS_ENABLE: return "enable";
-    case FUNCTIONFS_DISABLE: return "disable";
-    case FUNCTIONFS_SETUP: return "setup";
-    case FUNCTIONFS_SUSPEND: return "suspend";
-    case FUNCTIONFS_RESUME: return "resume";
-    default: return "unknown event";
+        case FUNCTIONFS_BIND: return "bind";
+        case FUNCTIONFS_UNBIND: return "unbind";
+        case FUNCTIONFS_ENABLE: return "enable";
+        case FUNCTIONFS_DISABLE: return "disable";
+        case FUNCTIONFS_SETUP: return "setup";
+        case FUNCTIONFS_SUSPEND: return "suspend";
+        case FUNCTIONFS_RESUME: return "resume";
+        default: return "unknown event";
     }
 }
 
@@ -180,31 +180,29 @@ void FunctionFsBus::serveSetup(const SetupPacket& setup) {
     uint8_t none = 0;
     ssize_t done = 0;
     switch (AnswerFor(setup, reply)) {
-    case Ep0Answer::SendData:
-        done = RetryOnEp0([&] { return ::write(m_ep0, reply.in.data(), reply.in.size()); }, ClassifyDataStageError);
-        moved = reply.in.size();
-        break;
-    case Ep0Answer::AcknowledgeStatus:
-        done = RetryOnEp0([&] { return ::read(m_ep0, &none, 0); }, ClassifyDataStageError);
-        break;
-    case Ep0Answer::Halt:
-        // Against the request's direction: FunctionFS halts ep0 and says
-        // so with EL2HLT.
-        if (setup.deviceToHost())
-            (void)::read(m_ep0, &none, 0);
-        else
-            (void)::write(m_ep0, &none, 0);
-        break;
-    case Ep0Answer::AlreadyAcknowledged:
-        if (reply.status != TransferStatus::Completed)
-            tell("the model failed a request whose data the kernel had already acknowledged");
-        break;
-    case Ep0Answer::Silence:
-        tell("leaving a request unanswered");
-        break;
-    case Ep0Answer::LeaveBus:
-        if (!m_pending) m_pending = Pending{true, nullptr, {}};
-        break;
+        case Ep0Answer::SendData:
+            done = RetryOnEp0([&] { return ::write(m_ep0, reply.in.data(), reply.in.size()); }, ClassifyDataStageError);
+            moved = reply.in.size();
+            break;
+        case Ep0Answer::AcknowledgeStatus:
+            done = RetryOnEp0([&] { return ::read(m_ep0, &none, 0); }, ClassifyDataStageError);
+            break;
+        case Ep0Answer::Halt:
+            // Against the request's direction: FunctionFS halts ep0 and says
+            // so with EL2HLT.
+            if (setup.deviceToHost())
+                (void)::read(m_ep0, &none, 0);
+            else
+                (void)::write(m_ep0, &none, 0);
+            break;
+        case Ep0Answer::AlreadyAcknowledged:
+            if (reply.status != TransferStatus::Completed)
+                tell("the model failed a request whose data the kernel had already acknowledged");
+            break;
+        case Ep0Answer::Silence: tell("leaving a request unanswered"); break;
+        case Ep0Answer::LeaveBus:
+            if (!m_pending) m_pending = Pending{true, nullptr, {}};
+            break;
     }
     if (done < 0 && ClassifyDataStageError(errno) != Ep0Error::RequestCancelled)
         throw std::runtime_error(errnoText("answering on ep0"));

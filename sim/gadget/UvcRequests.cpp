@@ -45,7 +45,8 @@ constexpr std::array<ControlMap, 14> kControls{{
     {kCameraTerminal, UVC_CT_FOCUS_AUTO_CONTROL, 17, 1, false, V4L2_CID_FOCUS_AUTO, Kind::Boolean},
     {kCameraTerminal, UVC_CT_IRIS_ABSOLUTE_CONTROL, 7, 2, false, V4L2_CID_IRIS_ABSOLUTE, Kind::Integer},
     {kCameraTerminal, UVC_CT_ZOOM_ABSOLUTE_CONTROL, 9, 2, false, V4L2_CID_ZOOM_ABSOLUTE, Kind::Integer},
-    {kProcessingUnit, UVC_PU_BACKLIGHT_COMPENSATION_CONTROL, 8, 2, false, V4L2_CID_BACKLIGHT_COMPENSATION, Kind::Integer},
+    {kProcessingUnit, UVC_PU_BACKLIGHT_COMPENSATION_CONTROL, 8, 2, false, V4L2_CID_BACKLIGHT_COMPENSATION,
+     Kind::Integer},
     {kProcessingUnit, UVC_PU_BRIGHTNESS_CONTROL, 0, 2, true, V4L2_CID_BRIGHTNESS, Kind::Integer},
     {kProcessingUnit, UVC_PU_CONTRAST_CONTROL, 1, 2, false, V4L2_CID_CONTRAST, Kind::Integer},
     {kProcessingUnit, UVC_PU_GAIN_CONTROL, 9, 2, false, V4L2_CID_GAIN, Kind::Integer},
@@ -68,19 +69,19 @@ constexpr uint8_t kControlInfo = 0x03 | 0x08;
 // The auto-exposure mode is a bit in UVC and a menu index in V4L2.
 uint8_t exposureModeBit(int32_t menu) {
     switch (menu) {
-    case V4L2_EXPOSURE_AUTO: return 0x02;
-    case V4L2_EXPOSURE_MANUAL: return 0x01;
-    case V4L2_EXPOSURE_SHUTTER_PRIORITY: return 0x04;
-    default: return 0x08;  // aperture priority
+        case V4L2_EXPOSURE_AUTO: return 0x02;
+        case V4L2_EXPOSURE_MANUAL: return 0x01;
+        case V4L2_EXPOSURE_SHUTTER_PRIORITY: return 0x04;
+        default: return 0x08;  // aperture priority
     }
 }
 std::optional<int32_t> exposureModeMenu(uint32_t bit) {
     switch (bit) {
-    case 0x01: return V4L2_EXPOSURE_MANUAL;
-    case 0x02: return V4L2_EXPOSURE_AUTO;
-    case 0x04: return V4L2_EXPOSURE_SHUTTER_PRIORITY;
-    case 0x08: return V4L2_EXPOSURE_APERTURE_PRIORITY;
-    default: return std::nullopt;
+        case 0x01: return V4L2_EXPOSURE_MANUAL;
+        case 0x02: return V4L2_EXPOSURE_AUTO;
+        case 0x04: return V4L2_EXPOSURE_SHUTTER_PRIORITY;
+        case 0x08: return V4L2_EXPOSURE_APERTURE_PRIORITY;
+        default: return std::nullopt;
     }
 }
 
@@ -139,7 +140,8 @@ Bytes UvcConfiguration(const V4l2CameraBackend& camera, uint16_t maxPacket) {
     vc[6] = static_cast<uint8_t>(vc.size() >> 8);
 
     Bytes vs;  // class-specific video streaming descriptors
-    vs.insert(vs.end(), {14, 0x24, UVC_VS_INPUT_HEADER, 1, 0, 0, kUvcStreamingEndpoint, 0, kOutputTerminal, 0, 0, 0, 1, 0});
+    vs.insert(vs.end(),
+              {14, 0x24, UVC_VS_INPUT_HEADER, 1, 0, 0, kUvcStreamingEndpoint, 0, kOutputTerminal, 0, 0, 0, 1, 0});
     vs.insert(vs.end(), {27, 0x24, UVC_VS_FORMAT_UNCOMPRESSED, 1, static_cast<uint8_t>(sizes.size())});
     vs.insert(vs.end(), {'Y', 'U', 'Y', '2', 0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71});
     vs.insert(vs.end(), {16, 1, 0, 0, 0, 0});
@@ -228,23 +230,23 @@ TransferReply UvcRequests::control(const SetupPacket& setup, const Bytes& out) {
     if (m_camera.queryControl(query) != 0) return refuse(kInvalidControl);
     int32_t value = 0;
     switch (setup.bRequest) {
-    case UVC_GET_CUR: {
-        const int error = m_camera.getControl(c->v4l2, value);
-        if (error != 0) return refuse(kWrongState);
-        break;
-    }
-    case UVC_GET_MIN: value = query.minimum; break;
-    case UVC_GET_MAX: value = query.maximum; break;
-    case UVC_GET_DEF: value = query.default_value; break;
-    case UVC_GET_RES: value = c->kind == Kind::ExposureMode ? 0 : query.step; break;
-    case UVC_GET_LEN: {
-        Bytes length;
-        put16(length, c->size);
-        m_errorCode = 0;
-        return TransferReply::data(length);
-    }
-    case UVC_GET_INFO: m_errorCode = 0; return TransferReply::data({kControlInfo});
-    default: return refuse(kInvalidRequest);
+        case UVC_GET_CUR: {
+            const int error = m_camera.getControl(c->v4l2, value);
+            if (error != 0) return refuse(kWrongState);
+            break;
+        }
+        case UVC_GET_MIN: value = query.minimum; break;
+        case UVC_GET_MAX: value = query.maximum; break;
+        case UVC_GET_DEF: value = query.default_value; break;
+        case UVC_GET_RES: value = c->kind == Kind::ExposureMode ? 0 : query.step; break;
+        case UVC_GET_LEN: {
+            Bytes length;
+            put16(length, c->size);
+            m_errorCode = 0;
+            return TransferReply::data(length);
+        }
+        case UVC_GET_INFO: m_errorCode = 0; return TransferReply::data({kControlInfo});
+        default: return refuse(kInvalidRequest);
     }
     if (c->kind == Kind::ExposureMode) {
         if (setup.bRequest == UVC_GET_RES) {
@@ -281,32 +283,32 @@ TransferReply UvcRequests::streaming(const SetupPacket& setup, const Bytes& out)
     if (selector != UVC_VS_PROBE_CONTROL && selector != UVC_VS_COMMIT_CONTROL) return refuse(kInvalidControl);
     Bytes& state = selector == UVC_VS_PROBE_CONTROL ? m_probe : m_commit;
     switch (setup.bRequest) {
-    case UVC_SET_CUR: {
-        // One format and one interval: the host picks the frame size, the
-        // device fills in the rest.
-        uint32_t frame = out.size() > 3 ? out[3] : 1;
-        if (frame < 1 || frame > m_sizes.size()) frame = 1;
-        state = probeFor(frame, static_cast<uint16_t>(get(out, 0, 2)));
-        if (selector == UVC_VS_COMMIT_CONTROL) {
-            const FrameSize size = m_sizes[frame - 1];
-            m_committed = StreamSettings{size, frame, m_interval, frameBytes(size), kMaxPayload};
+        case UVC_SET_CUR: {
+            // One format and one interval: the host picks the frame size, the
+            // device fills in the rest.
+            uint32_t frame = out.size() > 3 ? out[3] : 1;
+            if (frame < 1 || frame > m_sizes.size()) frame = 1;
+            state = probeFor(frame, static_cast<uint16_t>(get(out, 0, 2)));
+            if (selector == UVC_VS_COMMIT_CONTROL) {
+                const FrameSize size = m_sizes[frame - 1];
+                m_committed = StreamSettings{size, frame, m_interval, frameBytes(size), kMaxPayload};
+            }
+            m_errorCode = 0;
+            return TransferReply::accepted(out.size());
         }
-        m_errorCode = 0;
-        return TransferReply::accepted(out.size());
-    }
-    case UVC_GET_CUR:
-    case UVC_GET_MIN:
-    case UVC_GET_MAX:
-    case UVC_GET_DEF:
-        m_errorCode = 0;
-        return TransferReply::data(setup.bRequest == UVC_GET_CUR ? state : probeFor(1, 1));
-    case UVC_GET_LEN: {
-        Bytes length;
-        put16(length, static_cast<uint32_t>(m_probe.size()));
-        return TransferReply::data(length);
-    }
-    case UVC_GET_INFO: return TransferReply::data({0x03});
-    default: return refuse(kInvalidRequest);
+        case UVC_GET_CUR:
+        case UVC_GET_MIN:
+        case UVC_GET_MAX:
+        case UVC_GET_DEF:
+            m_errorCode = 0;
+            return TransferReply::data(setup.bRequest == UVC_GET_CUR ? state : probeFor(1, 1));
+        case UVC_GET_LEN: {
+            Bytes length;
+            put16(length, static_cast<uint32_t>(m_probe.size()));
+            return TransferReply::data(length);
+        }
+        case UVC_GET_INFO: return TransferReply::data({0x03});
+        default: return refuse(kInvalidRequest);
     }
 }
 

@@ -14,8 +14,8 @@
 // behind the driver's back, and uvcvideo otherwise answers repeated reads
 // from its cache.
 
-#include "sim/controller/EmulatedV4l2Node.h"
 #include "sim/UsbTransfer.h"
+#include "sim/controller/EmulatedV4l2Node.h"
 
 #include <cstdint>
 #include <optional>
@@ -35,8 +35,8 @@ inline constexpr uint8_t kOutputTerminal = 3;
 // What a commit fixed for the stream.
 struct StreamSettings {
     FrameSize size;
-    uint32_t frameIndex = 1;            // 1-based among the frame descriptors
-    uint32_t frameInterval = 0;         // 100 ns units
+    uint32_t frameIndex = 1;     // 1-based among the frame descriptors
+    uint32_t frameInterval = 0;  // 100 ns units
     uint32_t maxVideoFrameSize = 0;
     uint32_t maxPayloadTransferSize = 0;
 };

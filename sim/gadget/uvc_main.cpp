@@ -56,8 +56,8 @@ void tell(const std::string& text) {
 
 std::string describe(const SetupPacket& s) {
     char text[64];
-    std::snprintf(text, sizeof text, "request %02x %02x %04x %04x %u", s.bmRequestType, s.bRequest, s.wValue,
-                  s.wIndex, s.wLength);
+    std::snprintf(text, sizeof text, "request %02x %02x %04x %04x %u", s.bmRequestType, s.bRequest, s.wValue, s.wIndex,
+                  s.wLength);
     return text;
 }
 
@@ -168,13 +168,13 @@ public:
         if (n < 0) throw std::runtime_error(std::string("reading ep0: ") + std::strerror(errno));
         for (std::size_t i = 0; i < static_cast<std::size_t>(n) / sizeof events[0]; ++i) {
             switch (events[i].type) {
-            case GADGETFS_SETUP: serveSetup(SetupFromEvent(events[i].u.setup)); break;
-            case GADGETFS_DISCONNECT:
-                tell("disconnect");
-                m_streamer.stop();
-                break;
-            case GADGETFS_CONNECT: tell("connect"); break;
-            default: break;
+                case GADGETFS_SETUP: serveSetup(SetupFromEvent(events[i].u.setup)); break;
+                case GADGETFS_DISCONNECT:
+                    tell("disconnect");
+                    m_streamer.stop();
+                    break;
+                case GADGETFS_CONNECT: tell("connect"); break;
+                default: break;
             }
         }
     }
@@ -204,19 +204,19 @@ private:
         if (reply.in.size() > setup.wLength) reply.in.resize(setup.wLength);
         uint8_t none = 0;
         switch (AnswerFor(setup, reply)) {
-        case Ep0Answer::SendData:
-            if (::write(m_ep0, reply.in.data(), reply.in.size()) < 0) tell("an answer was lost");
-            break;
-        case Ep0Answer::AcknowledgeStatus:
-            if (::read(m_ep0, &none, 0) < 0) tell("a status stage was lost");
-            break;
-        case Ep0Answer::Halt:
-            if (setup.deviceToHost())
-                (void)::read(m_ep0, &none, 0);
-            else
-                (void)::write(m_ep0, &none, 0);
-            break;
-        default: break;
+            case Ep0Answer::SendData:
+                if (::write(m_ep0, reply.in.data(), reply.in.size()) < 0) tell("an answer was lost");
+                break;
+            case Ep0Answer::AcknowledgeStatus:
+                if (::read(m_ep0, &none, 0) < 0) tell("a status stage was lost");
+                break;
+            case Ep0Answer::Halt:
+                if (setup.deviceToHost())
+                    (void)::read(m_ep0, &none, 0);
+                else
+                    (void)::write(m_ep0, &none, 0);
+                break;
+            default: break;
         }
         if (setup.requestType() == 1) {
             std::optional<StreamSettings> commit;
@@ -230,21 +230,21 @@ private:
 
     TransferReply standardRequest(const SetupPacket& setup) {
         switch (setup.bRequest) {
-        case USB_REQ_GET_DESCRIPTOR: {
-            if ((setup.wValue >> 8) != USB_DT_STRING) return TransferReply::stall();
-            const auto text = m_model->descriptors().descriptor(USB_DT_STRING, setup.wValue & 0xFF, setup.wIndex);
-            return text ? TransferReply::data(*text) : TransferReply::stall();
-        }
-        case USB_REQ_SET_CONFIGURATION:
-            m_streamer.stop();
-            if (setup.wValue != 0) openEndpoint();
-            return TransferReply::accepted(0);
-        case USB_REQ_SET_INTERFACE:
-            // uvcvideo selects alternate setting 0 when it starts; bulk
-            // streaming has no other.
-            return setup.wValue == 0 ? TransferReply::accepted(0) : TransferReply::stall();
-        case USB_REQ_GET_INTERFACE: return TransferReply::data({0});
-        default: return TransferReply::stall();
+            case USB_REQ_GET_DESCRIPTOR: {
+                if ((setup.wValue >> 8) != USB_DT_STRING) return TransferReply::stall();
+                const auto text = m_model->descriptors().descriptor(USB_DT_STRING, setup.wValue & 0xFF, setup.wIndex);
+                return text ? TransferReply::data(*text) : TransferReply::stall();
+            }
+            case USB_REQ_SET_CONFIGURATION:
+                m_streamer.stop();
+                if (setup.wValue != 0) openEndpoint();
+                return TransferReply::accepted(0);
+            case USB_REQ_SET_INTERFACE:
+                // uvcvideo selects alternate setting 0 when it starts; bulk
+                // streaming has no other.
+                return setup.wValue == 0 ? TransferReply::accepted(0) : TransferReply::stall();
+            case USB_REQ_GET_INTERFACE: return TransferReply::data({0});
+            default: return TransferReply::stall();
         }
     }
 
@@ -254,10 +254,24 @@ private:
         m_endpoint = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
         if (m_endpoint < 0) throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
         // Tag 1, then the endpoint for full speed and for high speed.
-        const std::array<uint8_t, 4 + 2 * USB_DT_ENDPOINT_SIZE> config{
-            1, 0, 0, 0,
-            USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, kUvcStreamingEndpoint, USB_ENDPOINT_XFER_BULK, 64, 0, 0,
-            USB_DT_ENDPOINT_SIZE, USB_DT_ENDPOINT, kUvcStreamingEndpoint, USB_ENDPOINT_XFER_BULK, 0, 2, 0};
+        const std::array<uint8_t, 4 + 2 * USB_DT_ENDPOINT_SIZE> config{1,
+                                                                       0,
+                                                                       0,
+                                                                       0,
+                                                                       USB_DT_ENDPOINT_SIZE,
+                                                                       USB_DT_ENDPOINT,
+                                                                       kUvcStreamingEndpoint,
+                                                                       USB_ENDPOINT_XFER_BULK,
+                                                                       64,
+                                                                       0,
+                                                                       0,
+                                                                       USB_DT_ENDPOINT_SIZE,
+                                                                       USB_DT_ENDPOINT,
+                                                                       kUvcStreamingEndpoint,
+                                                                       USB_ENDPOINT_XFER_BULK,
+                                                                       0,
+                                                                       2,
+                                                                       0};
         if (::write(m_endpoint, config.data(), config.size()) != static_cast<ssize_t>(config.size()))
             throw std::runtime_error(std::string("gadgetfs refused the endpoint: ") + std::strerror(errno));
         tell("streaming endpoint enabled");

@@ -32,8 +32,7 @@ struct ControllerRig {
 // The controller that streams now: after an update, the one it came back as.
 std::shared_ptr<UvcControllerModel> streamingModel(const ControllerRig& rig) {
     std::shared_ptr<UvcControllerModel> model = rig.model;
-    while (model && model->successor())
-        model = model->successor();
+    while (model && model->successor()) model = model->successor();
     return model;
 }
 
@@ -76,8 +75,7 @@ Scenario streamingScenario(const std::string& name, std::shared_ptr<ControllerRi
 
 // The tool answered the controller's challenge with the right digest.
 void verifyAuthenticated(ScenarioRun& run, const UvcControllerModel& model) {
-    if (!model.hostAuthenticated())
-        run.fail("the tool did not authenticate the controller");
+    if (!model.hostAuthenticated()) run.fail("the tool did not authenticate the controller");
 }
 
 Scenario makeController(const HostOptions&) {
@@ -87,8 +85,7 @@ Scenario makeController(const HostOptions&) {
     scenario.expectedOutput = {"FX3 firmware version: 17\n" + std::string(kUpToDate)};
     scenario.verify = [rig](ScenarioRun& run) {
         verifyAuthenticated(run, *rig->model);
-        if (rig->model->successor())
-            run.fail("the controller was updated although its firmware is current");
+        if (rig->model->successor()) run.fail("the controller was updated although its firmware is current");
     };
     return scenario;
 }
@@ -98,12 +95,10 @@ Scenario makeControllerUpdate(const HostOptions& options) {
     // and later) personalised with its serial, zero-padded to whole blocks.
     const std::string path = options.firmwareFolder + "/app2.img";
     const auto image = ReadFile(path);
-    if (!image)
-        throw std::runtime_error("cannot read the controller image " + path);
+    if (!image) throw std::runtime_error("cannot read the controller image " + path);
     std::string why;
     auto expected = PersonalisedImage(*image, kSerial, why);
-    if (!expected)
-        throw std::runtime_error(path + ": " + why);
+    if (!expected) throw std::runtime_error(path + ": " + why);
     expected->resize((expected->size() + kUpdateBlock - 1) / kUpdateBlock * kUpdateBlock, 0);
 
     auto rig = std::make_shared<ControllerRig>();
@@ -115,8 +110,7 @@ Scenario makeControllerUpdate(const HostOptions& options) {
     scenario.expectedOutput = {"FX3 firmware version: 16\n", "FX3 firmware version: 17\n" + std::string(kUpToDate)};
     scenario.verify = [rig](ScenarioRun& run) {
         const auto& first = *rig->model;
-        if (!first.updateFinished())
-            run.fail("the controller's firmware was not updated");
+        if (!first.updateFinished()) run.fail("the controller's firmware was not updated");
         if (first.receivedImage() != *rig->expectedImage)
             run.fail("the controller received " + std::to_string(first.receivedImage().size()) +
                      " bytes that are not the personalised app2.img padded to " + std::to_string(kUpdateBlock) +

@@ -97,9 +97,9 @@ std::string CompareFlash(std::span<const uint8_t> flash, const Bytes& padded, st
         return "the flash differs from the expected image at offset " + std::to_string(at) + " (expected " +
                hexByte(*diff.first) + ", found " + hexByte(*diff.second) + ")";
     }
-    const auto dirty = std::find_if(flash.begin() + static_cast<std::ptrdiff_t>(padded.size()),
-                                    flash.begin() + static_cast<std::ptrdiff_t>(sectorsEnd),
-                                    [](uint8_t b) { return b != kErased; });
+    const auto dirty =
+        std::find_if(flash.begin() + static_cast<std::ptrdiff_t>(padded.size()),
+                     flash.begin() + static_cast<std::ptrdiff_t>(sectorsEnd), [](uint8_t b) { return b != kErased; });
     if (dirty != flash.begin() + static_cast<std::ptrdiff_t>(sectorsEnd)) {
         return "the flash is not erased after the image, at offset " + std::to_string(dirty - flash.begin());
     }

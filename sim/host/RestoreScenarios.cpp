@@ -130,8 +130,7 @@ void addReplugAfter(Scenario& scenario, std::shared_ptr<RestoreRig> rig, const s
     scenario.steps.push_back(in);
 }
 
-Scenario restoreScenario(const std::string& name, std::shared_ptr<RestoreRig> rig,
-                         std::optional<StageFault> fault) {
+Scenario restoreScenario(const std::string& name, std::shared_ptr<RestoreRig> rig, std::optional<StageFault> fault) {
     Scenario scenario;
     scenario.name = name;
     scenario.steps.push_back(plugStep(rig, fault));
@@ -178,7 +177,8 @@ Scenario makeStage2Unplug(const HostOptions& options) {
     // Pulled out halfway through writing the flash.
     const std::size_t writes = (rig->expectedFlash.size() + 2047) / 2048;
     const unsigned halfway = static_cast<unsigned>(std::max<std::size_t>(writes / 2, 1));
-    return failureThenReplug("stage2-unplug", rig, StageFault{2, FaultRule{FaultKind::Unplug, halfway, 0xC2, false, false}});
+    return failureThenReplug("stage2-unplug", rig,
+                             StageFault{2, FaultRule{FaultKind::Unplug, halfway, 0xC2, false, false}});
 }
 
 Scenario makeFault(const HostOptions& options) {
@@ -215,18 +215,11 @@ Scenario makeFault(const HostOptions& options) {
 }  // namespace
 
 void AddRestoreScenarios(ScenarioCatalog& catalog) {
-    catalog.add({"restore",
-                 "(default) a controller in FX3 boot-loader mode is restored",
-                 makeRestore});
-    catalog.add({"stage1-failure",
-                 "stage 1 fails (last read-back pass); a replug restores",
-                 makeStage1Failure});
-    catalog.add({"stage2-failure", "stage 2 fails (a flash write); a replug restores",
-                 makeStage2Failure});
-    catalog.add({"stage2-unplug", "unplugged halfway through stage 2; a replug restores",
-                 makeStage2Unplug});
-    catalog.add({"fault", "the fault given by --fault; a replug restores if needed",
-                 makeFault});
+    catalog.add({"restore", "(default) a controller in FX3 boot-loader mode is restored", makeRestore});
+    catalog.add({"stage1-failure", "stage 1 fails (last read-back pass); a replug restores", makeStage1Failure});
+    catalog.add({"stage2-failure", "stage 2 fails (a flash write); a replug restores", makeStage2Failure});
+    catalog.add({"stage2-unplug", "unplugged halfway through stage 2; a replug restores", makeStage2Unplug});
+    catalog.add({"fault", "the fault given by --fault; a replug restores if needed", makeFault});
 }
 
 }  // namespace tyvo::sim::host

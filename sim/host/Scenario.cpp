@@ -74,8 +74,8 @@ std::optional<ScenarioFault> ParseScenarioFault(std::string_view text) {
     else
         return std::nullopt;
     static const std::pair<std::string_view, FaultKind> kinds[] = {
-        {"error", FaultKind::Fail},     {"stall", FaultKind::Stall},         {"timeout", FaultKind::Timeout},
-        {"unplug", FaultKind::Unplug},  {"corrupt", FaultKind::CorruptRead}, {"garbage", FaultKind::Garbage}};
+        {"error", FaultKind::Fail},    {"stall", FaultKind::Stall},         {"timeout", FaultKind::Timeout},
+        {"unplug", FaultKind::Unplug}, {"corrupt", FaultKind::CorruptRead}, {"garbage", FaultKind::Garbage}};
     bool known = false;
     for (const auto& [name, value] : kinds) {
         if (name == kind) {

@@ -154,8 +154,7 @@ inline constexpr std::string_view kPlugInRequest = "Please plug in your Tyvo Con
 // report, one line each. Returns 0 when every expectation held, else 1.
 class ScenarioRunner {
 public:
-    ScenarioRunner(EmulatedUsbBus& bus, const HostOptions& options,
-                   std::function<void(std::string_view)> writeOutput,
+    ScenarioRunner(EmulatedUsbBus& bus, const HostOptions& options, std::function<void(std::string_view)> writeOutput,
                    std::function<void(const std::string&)> report);
     int run(const Scenario& scenario);
 

@@ -80,17 +80,13 @@ int main(int argc, char* argv[]) {
     const ScenarioCatalog catalog = BuiltInScenarios();
     const std::string self = selfPath();
     const std::string folder = std::filesystem::path(self).parent_path().string();
-    const HostCommand command =
-        ParseHostCommandLine(std::vector<std::string>(argv + 1, argv + argc), folder, catalog);
+    const HostCommand command = ParseHostCommandLine(std::vector<std::string>(argv + 1, argv + argc), folder, catalog);
     switch (command.action) {
-    case HostCommand::Action::Help:
-        std::cout << HostUsage(catalog) << std::flush;
-        return 0;
-    case HostCommand::Action::Error:
-        std::cerr << "tyvo-sim: " << command.error << "\n" << HostUsage(catalog) << std::flush;
-        return 2;
-    case HostCommand::Action::Run:
-        break;
+        case HostCommand::Action::Help: std::cout << HostUsage(catalog) << std::flush; return 0;
+        case HostCommand::Action::Error:
+            std::cerr << "tyvo-sim: " << command.error << "\n" << HostUsage(catalog) << std::flush;
+            return 2;
+        case HostCommand::Action::Run: break;
     }
     if (!insideEmulation()) reexecUnderWrapper(self, argc, argv);
 
@@ -103,8 +99,8 @@ int main(int argc, char* argv[]) {
         const Scenario scenario = catalog.find(options.scenario)->make(options);
         ScenarioRunner runner(bus, options, writeAll, report);
         const int status = runner.run(scenario);
-        report("scenario \"" + scenario.name + "\": " +
-               (status == 0 ? "every expectation held" : "expectations did not hold"));
+        report("scenario \"" + scenario.name +
+               "\": " + (status == 0 ? "every expectation held" : "expectations did not hold"));
         return status;
     } catch (const std::exception& e) {
         report(e.what());

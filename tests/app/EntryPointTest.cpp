@@ -18,31 +18,27 @@ TEST(EntryPoint, WithStandardInputClosedTheWholeDialogueAppearsAndTheToolKeepsRu
     // After the dialogue the platform starts: the log server's console
     // output reports the resource host (its line carries the local time).
     bool started = tool.ReadUntil(
-        [](const std::string& out) { return out.find("ResourceHost running\n") != std::string::npos; },
-        20s);
+        [](const std::string& out) { return out.find("ResourceHost running\n") != std::string::npos; }, 20s);
     EXPECT_TRUE(started) << "got: " << tool.Stdout();
     // Nothing more is printed, and the tool does not end on its own.
     EXPECT_FALSE(tool.Wait(1500ms).has_value());
     const std::string& out = tool.Stdout();
     ASSERT_GE(out.size(), kWholeDialogue.size());
     EXPECT_EQ(out.substr(0, kWholeDialogue.size()), kWholeDialogue);
-    EXPECT_TRUE(std::regex_match(
-        out.substr(kWholeDialogue.size()),
-        std::regex(R"(\[\d{4}-(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-\d{2} )"
-                   R"(\d{2}:\d{2}:\d{2}\] \[Info\] ResourceHost running\n)")))
+    EXPECT_TRUE(std::regex_match(out.substr(kWholeDialogue.size()),
+                                 std::regex(R"(\[\d{4}-(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)-\d{2} )"
+                                            R"(\d{2}:\d{2}:\d{2}\] \[Info\] ResourceHost running\n)")))
         << out.substr(kWholeDialogue.size());
 }
 
 TEST(EntryPoint, WaitsForEnterBeforeAskingForTheController) {
     testsupport::ChildProcess tool({TYVO_RESET_PATH}, /*closeStdin=*/false);
-    ASSERT_TRUE(tool.ReadUntil(
-        [](const std::string& out) { return out.size() >= std::string(kExpectedBanner).size(); },
-        20s));
+    ASSERT_TRUE(
+        tool.ReadUntil([](const std::string& out) { return out.size() >= std::string(kExpectedBanner).size(); }, 20s));
     EXPECT_FALSE(tool.Wait(300ms).has_value());
     EXPECT_EQ(tool.Stdout(), kExpectedBanner) << "nothing after the box before Enter";
     tool.Write("\n");
-    ASSERT_TRUE(tool.ReadUntil(
-        [](const std::string& out) { return out.size() >= kWholeDialogue.size(); }, 20s));
+    ASSERT_TRUE(tool.ReadUntil([](const std::string& out) { return out.size() >= kWholeDialogue.size(); }, 20s));
     EXPECT_EQ(tool.Stdout().substr(0, kWholeDialogue.size()), kWholeDialogue);
 }
 
@@ -64,8 +60,7 @@ TEST(EntryPointOptions, VersionAndHelpPrintAndExitZero) {
 }
 
 TEST(EntryPointOptions, BadCommandLineSaysWhyOnOneLineAndExitsTwo) {
-    for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"},
-                                          std::vector<std::string>{"--config"},
+    for (std::vector<std::string> args : {std::vector<std::string>{"--bogus"}, std::vector<std::string>{"--config"},
                                           std::vector<std::string>{"stray"}}) {
         args.insert(args.begin(), TYVO_RESET_PATH);
         testsupport::ChildProcess tool(args, true);

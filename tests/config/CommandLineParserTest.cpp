@@ -10,8 +10,7 @@ namespace {
 
 using Action = CommandLineParser::Action;
 
-std::pair<CommandLineParser::Result, std::string> parse(CommandLineParser& parser,
-                                                        std::vector<const char*> arguments) {
+std::pair<CommandLineParser::Result, std::string> parse(CommandLineParser& parser, std::vector<const char*> arguments) {
     arguments.insert(arguments.begin(), "/usr/bin/tyvo-reset");
     std::ostringstream errors;
     auto result = parser.parse(static_cast<int>(arguments.size()), arguments.data(), errors);
@@ -36,7 +35,8 @@ TEST(CommandLine, AcceptedOptionsFillTheMap) {
         parse(named, scenario);
         EXPECT_EQ(named.value("simulate"), "late");
     }
-    for (auto [option, action] : {std::pair{"--help", Action::Help}, {"-h", Action::Help}, {"--version", Action::Version}}) {
+    for (auto [option, action] :
+         {std::pair{"--help", Action::Help}, {"-h", Action::Help}, {"--version", Action::Version}}) {
         CommandLineParser parser;
         auto result = parse(parser, {option}).first;
         EXPECT_EQ(result.action, action) << option;
@@ -46,8 +46,13 @@ TEST(CommandLine, AcceptedOptionsFillTheMap) {
 
 TEST(CommandLine, MistakesGiveOneLineTheUsageAndStatusTwo) {
     const std::vector<std::vector<const char*>> mistakes = {
-        {"--bogus"}, {"--config"}, {"--config="}, {"--conf", "x"},  // no abbreviations
-        {"--config", "a", "--config", "b"}, {"stray"}, {"--help=yes"},
+        {"--bogus"},
+        {"--config"},
+        {"--config="},
+        {"--conf", "x"},  // no abbreviations
+        {"--config", "a", "--config", "b"},
+        {"stray"},
+        {"--help=yes"},
     };
     for (const auto& mistake : mistakes) {
         CommandLineParser parser;
@@ -65,8 +70,8 @@ TEST(CommandLine, MistakesGiveOneLineTheUsageAndStatusTwo) {
 TEST(CommandLine, UsageListsEveryOptionWithinEightyColumns) {
     const std::string usage = CommandLineParser().usage();
     EXPECT_EQ(usage.rfind("Usage: tyvo-reset [options]\n", 0), 0u);
-    for (const char* option : {"--help", "--version", "--config PATH", "--simulate [=SCENARIO(=restore)]",
-                               "--firmware-dir DIR"}) {
+    for (const char* option :
+         {"--help", "--version", "--config PATH", "--simulate [=SCENARIO(=restore)]", "--firmware-dir DIR"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
     std::istringstream lines(usage);

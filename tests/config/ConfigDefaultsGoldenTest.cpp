@@ -56,13 +56,13 @@ Value goldenValue(const std::string& kind, const std::string& text) {
 
 std::string kindName(const Value& v) {
     switch (v.kind()) {
-    case Value::Kind::String: return "string";
-    case Value::Kind::Double: return "double";
-    case Value::Kind::Int: return "int";
-    case Value::Kind::Bool: return "bool";
-    case Value::Kind::OutputMode: return "output_mode";
-    case Value::Kind::Array: return "array";
-    default: return "kind " + std::to_string(static_cast<int>(v.kind()));
+        case Value::Kind::String: return "string";
+        case Value::Kind::Double: return "double";
+        case Value::Kind::Int: return "int";
+        case Value::Kind::Bool: return "bool";
+        case Value::Kind::OutputMode: return "output_mode";
+        case Value::Kind::Array: return "array";
+        default: return "kind " + std::to_string(static_cast<int>(v.kind()));
     }
 }
 

@@ -66,8 +66,8 @@ TEST_F(DefaultsTest, TheStepStartsFromAnEmptyTableAndSetsHvga) {
     EXPECT_EQ(value("websockets_port"), Value(6437));
     EXPECT_TRUE(store.persistedValues().empty());
     auto g = store.imageGeometry();
-    EXPECT_EQ(std::vector<int32_t>({g.width, g.height, g.sourceWidth, g.sourceHeight, g.calibWidth, g.calibHeight,
-                                    g.modeCode}),
+    EXPECT_EQ(std::vector<int32_t>(
+                  {g.width, g.height, g.sourceWidth, g.sourceHeight, g.calibWidth, g.calibHeight, g.modeCode}),
               std::vector<int32_t>({640, 240, 640, 240, 640, 480, 2}));
 }
 

@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <chrono>
 #include <filesystem>
 #include <random>
-#include <signal.h>
 #include <stdexcept>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 #include "config/ConfigDefaults.h"
 #include "config/ConfigStore.h"
@@ -213,10 +213,12 @@ TEST_F(ConfigFileTest, ParseFailuresCarryTheirLineColumnAndWhatWasExpected) {
              Case{"this is not json", "line 1, column 2: expected true, false or null"},
              Case{"{\n  \"configuration\": {\n    \"websockets_port\" 7000\n  }\n}",
                   "line 3, column 23: expected ':' after a member name"},
-             Case{"{\"configuration\": {\"websockets_port\": 1", "line 1, column 40: expected more text (the document ends early)"},
+             Case{"{\"configuration\": {\"websockets_port\": 1",
+                  "line 1, column 40: expected more text (the document ends early)"},
              Case{"{\"configuration\": [, 1]}", "line 1, column 20: expected a value before ','"},
              Case{"[1, 2, 3]", "the document is not a JSON object"},
-             Case{"{\"a\": \"\\q\"}", "line 1, column 10: expected an escape: \\\" \\\\ \\/ \\b \\f \\n \\r \\t or \\u"},
+             Case{"{\"a\": \"\\q\"}",
+                  "line 1, column 10: expected an escape: \\\" \\\\ \\/ \\b \\f \\n \\r \\t or \\u"},
              Case{"{\"a\": -x}", "line 1, column 8: expected a digit"},
              Case{"{\"a\": 123456789012345678901234}", "line 1, column 31: expected an integer that fits in 64 bits"},
          }) {

@@ -128,12 +128,13 @@ TEST_F(ConfigLoaderTest, BadDefaultFilesLeaveDefaultsAndTheFileUntouched) {
 TEST_F(ConfigLoaderTest, ABrokenNamedFileIsReportedWithWhereItBroke) {
     setenv("APPDATA", folder.file("appdata").c_str(), 1);
     const std::string named = folder.file("named.json");
-    writeText(named, "{\n  \"configuration\": {\n    \"websockets_port\": 7100,\n    \"camera_mode\" \"QVGA\"\n  }\n}\n");
+    writeText(named,
+              "{\n  \"configuration\": {\n    \"websockets_port\": 7100,\n    \"camera_mode\" \"QVGA\"\n  }\n}\n");
     commandLine({"--config", named.c_str()});
     testing::internal::CaptureStderr();
     auto loader = std::make_shared<ConfigLoader>();
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error parsing config file: " + named +
-                                                          "\n    line 4, column 19: expected ':' after a member name\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Error parsing config file: " + named + "\n    line 4, column 19: expected ':' after a member name\n");
     EXPECT_FALSE(loader->loaded());
     EXPECT_EQ(setting("websockets_port"), Value(6437)) << "nothing of a broken file is applied";
 }

@@ -13,9 +13,8 @@ namespace {
 class StoreTest : public ::testing::Test {
 protected:
     StoreTest() {
-        store.addListener("recorder", [this](const std::string& key, const Value& value) {
-            calls.emplace_back(key, value);
-        });
+        store.addListener("recorder",
+                          [this](const std::string& key, const Value& value) { calls.emplace_back(key, value); });
     }
     Value value(const std::string& key) const {
         Value v;
@@ -136,14 +135,14 @@ TEST_F(StoreTest, ImageGeometryFromTheCameraMode) {
         int index;
     };
     const Row rows[] = {
-        {"VGA", {640, 480, 640, 480, 640, 480, 1}, 1},  {"HVGA", {640, 240, 640, 240, 640, 480, 2}, 2},
-        {"QVGA", {320, 240, 320, 240, 640, 480, 2}, 3}, {"HHVGA", {640, 120, 640, 120, 640, 480, 4}, 4},
+        {"VGA", {640, 480, 640, 480, 640, 480, 1}, 1},   {"HVGA", {640, 240, 640, 240, 640, 480, 2}, 2},
+        {"QVGA", {320, 240, 320, 240, 640, 480, 2}, 3},  {"HHVGA", {640, 120, 640, 120, 640, 480, 4}, 4},
         {"QHVGA", {320, 120, 320, 120, 640, 480, 4}, 5},
     };
     store.setDefault("camera_mode", Value(""), 2);
     auto fields = [](const Config::ImageGeometry& g) {
-        return std::vector<int32_t>{g.width, g.height, g.sourceWidth, g.sourceHeight, g.calibWidth, g.calibHeight,
-                                    g.modeCode};
+        return std::vector<int32_t>{g.width,      g.height,      g.sourceWidth, g.sourceHeight,
+                                    g.calibWidth, g.calibHeight, g.modeCode};
     };
     for (const auto& row : rows) {
         store.set("camera_mode", Value(row.mode));

@@ -27,12 +27,12 @@ void expectFailure(const std::string& text) {
 
 TEST(JsonReader, NumbersTakeTheKindOfTheirRange) {
     const std::pair<const char*, Value::Kind> rows[] = {
-        {"0", Value::Kind::Int},          {"-0", Value::Kind::Int},
-        {"2147483647", Value::Kind::Int}, {"2147483648", Value::Kind::UInt},
+        {"0", Value::Kind::Int},           {"-0", Value::Kind::Int},
+        {"2147483647", Value::Kind::Int},  {"2147483648", Value::Kind::UInt},
         {"4294967295", Value::Kind::UInt}, {"4294967296", Value::Kind::UInt64},
         {"-2147483648", Value::Kind::Int}, {"-2147483649", Value::Kind::Int64},
-        {"1.0", Value::Kind::Double},     {"1e2", Value::Kind::Double},
-        {"-2.5E-1", Value::Kind::Double}, {"1e+1", Value::Kind::Double},
+        {"1.0", Value::Kind::Double},      {"1e2", Value::Kind::Double},
+        {"-2.5E-1", Value::Kind::Double},  {"1e+1", Value::Kind::Double},
     };
     for (const auto& [text, kind] : rows) EXPECT_EQ(parseBoth(text).kind(), kind) << text;
     EXPECT_EQ(parseBoth("-2.5E-1").toDouble(), -0.25);
@@ -46,8 +46,8 @@ TEST(JsonReader, NumbersTakeTheKindOfTheirRange) {
     EXPECT_EQ(Json::parse(in), Value(0));
     EXPECT_EQ(in.get(), '1');
 
-    for (const char* bad : {"1.", "1e", "1e+", "-", "-a", ".5", "+1", "x", "18446744073709551616",
-                            "-9223372036854775809"}) {
+    for (const char* bad :
+         {"1.", "1e", "1e+", "-", "-a", ".5", "+1", "x", "18446744073709551616", "-9223372036854775809"}) {
         expectFailure(bad);
     }
 }

@@ -41,10 +41,17 @@ TEST(JsonWriter, QuotingEscapesOnlyTheListedBytes) {
 
 TEST(JsonWriter, NumbersAsTheStreamWritesThem) {
     const std::pair<Value, const char*> rows[] = {
-        {Value(0.1), "0.1"},         {Value(161.8), "161.8"},       {Value(1.0), "1"},
-        {Value(1e-7), "1e-07"},      {Value(1234567.0), "1.23457e+06"}, {Value(0.10000000149011612), "0.1"},
-        {Value(2.5L), "2.5"},        {Value(INT32_MIN), "-2147483648"}, {Value(UINT32_MAX), "4294967295"},
-        {Value(INT64_MIN), "-9223372036854775808"}, {Value(UINT64_MAX), "18446744073709551615"},
+        {Value(0.1), "0.1"},
+        {Value(161.8), "161.8"},
+        {Value(1.0), "1"},
+        {Value(1e-7), "1e-07"},
+        {Value(1234567.0), "1.23457e+06"},
+        {Value(0.10000000149011612), "0.1"},
+        {Value(2.5L), "2.5"},
+        {Value(INT32_MIN), "-2147483648"},
+        {Value(UINT32_MAX), "4294967295"},
+        {Value(INT64_MIN), "-9223372036854775808"},
+        {Value(UINT64_MAX), "18446744073709551615"},
         // Not-a-number and the infinities stay JSON that reads back.
         {Value(std::nan("")), "null"},
         {Value(std::numeric_limits<long double>::quiet_NaN()), "null"},
@@ -72,8 +79,8 @@ TEST(JsonWriter, UnknownKindsAloneWriteNothingInsideStayValid) {
 TEST(JsonWriter, EveryLayoutReadsBackEqual) {
     Value v;
     v.setMember("s", Value("quote \" slash / back \\ ctl \x02 \xF0\x9F\x98\x80"));
-    v.setMember("n", Value(Value::Array{Value(-1), Value(3000000000u), Value(-5000000000LL),
-                                        Value(10000000000ULL), Value(), Value(false), Value(0.5)}));
+    v.setMember("n", Value(Value::Array{Value(-1), Value(3000000000u), Value(-5000000000LL), Value(10000000000ULL),
+                                        Value(), Value(false), Value(0.5)}));
     v.setMember("o", Value(Value::Object()));
     for (bool escapeSlash : {false, true}) {
         for (bool pretty : {false, true}) EXPECT_EQ(Json::parse(Json::toJson(v, escapeSlash, pretty)), v);

@@ -18,14 +18,22 @@ TEST(ValueKinds, ExactStoredTypeAndTypeCode) {
         int code;
     };
     const Row rows[] = {
-        {Value(), Kind::Null, 0},          {Value(static_cast<const char*>(nullptr)), Kind::Null, 0},
-        {Value(true), Kind::Bool, 1},      {Value(int32_t{-1}), Kind::Int, 2},
-        {Value(1u), Kind::UInt, 3},        {Value(1LL), Kind::Int64, 4},
-        {Value(int64_t{1}), Kind::Int64, 4}, {Value(1ULL), Kind::UInt64, 5},
-        {Value::exactFloat(1), Kind::Float, 6}, {Value(1.5f), Kind::Double, 7},  // a float is kept as a double
-        {Value(1.5), Kind::Double, 7},     {Value(1.5L), Kind::LongDouble, 8},
-        {Value("s"), Kind::String, 9},     {Value(Value::Array()), Kind::Array, 10},
-        {Value(Value::Object()), Kind::Object, 0}, {kMode, Kind::OutputMode, 0},
+        {Value(), Kind::Null, 0},
+        {Value(static_cast<const char*>(nullptr)), Kind::Null, 0},
+        {Value(true), Kind::Bool, 1},
+        {Value(int32_t{-1}), Kind::Int, 2},
+        {Value(1u), Kind::UInt, 3},
+        {Value(1LL), Kind::Int64, 4},
+        {Value(int64_t{1}), Kind::Int64, 4},
+        {Value(1ULL), Kind::UInt64, 5},
+        {Value::exactFloat(1), Kind::Float, 6},
+        {Value(1.5f), Kind::Double, 7},  // a float is kept as a double
+        {Value(1.5), Kind::Double, 7},
+        {Value(1.5L), Kind::LongDouble, 8},
+        {Value("s"), Kind::String, 9},
+        {Value(Value::Array()), Kind::Array, 10},
+        {Value(Value::Object()), Kind::Object, 0},
+        {kMode, Kind::OutputMode, 0},
     };
     for (const auto& row : rows) {
         EXPECT_EQ(row.value.kind(), row.kind) << row.code;

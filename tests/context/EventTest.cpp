@@ -103,8 +103,7 @@ TEST_F(EventTest, FilterThatReturnsLetsTheOtherReceiversRun) {
     auto filter = std::make_shared<Swallower>();
     context->AddMember(filter);
     auto thrower = std::make_shared<Thrower>();
-    auto counters = std::vector<std::shared_ptr<Counter>>{std::make_shared<Counter>(),
-                                                          std::make_shared<Counter>(),
+    auto counters = std::vector<std::shared_ptr<Counter>>{std::make_shared<Counter>(), std::make_shared<Counter>(),
                                                           std::make_shared<Counter>()};
     context->AddMember(thrower);
     for (auto& c : counters) context->AddMember(c);
@@ -117,8 +116,7 @@ TEST_F(EventTest, FilterThatReturnsLetsTheOtherReceiversRun) {
 
 TEST_F(EventTest, WithoutAFilterTheExceptionReachesTheFirer) {
     context->AddMember(std::make_shared<Thrower>());
-    EXPECT_THROW(context->ProxyFor<CountingListener>()->Fire(&CountingListener::onCount, 1),
-                 std::runtime_error);
+    EXPECT_THROW(context->ProxyFor<CountingListener>()->Fire(&CountingListener::onCount, 1), std::runtime_error);
 }
 
 TEST_F(EventTest, PoolsReceiveACallableThatPerformsTheEvent) {

@@ -95,8 +95,7 @@ TEST_F(ThreadStopTest, StoppingOneThreadIsSilentAndKeepsTheContextRunning) {
     EXPECT_FALSE(context->IsStopping());
     std::promise<void> ran;
     other->Enqueue([&] { ran.set_value(); });
-    EXPECT_EQ(ran.get_future().wait_for(5s), std::future_status::ready)
-        << "the context's other thread still runs";
+    EXPECT_EQ(ran.get_future().wait_for(5s), std::future_status::ready) << "the context's other thread still runs";
 }
 
 TEST_F(ThreadStopTest, ShutdownOfAContextIsNoThreadExceptionForItsFilters) {
@@ -125,8 +124,7 @@ TEST_F(ThreadStopTest, ContextInitiatedAgainAfterItsReleaseRunsNewThreads) {
 
     context->Initiate();
     AutoRequired<Worker> worker;  // starts at once in the initiated context
-    ASSERT_TRUE(Eventually([&] { return worker->CanAccept(); }))
-        << "the thread took the context for one that stops";
+    ASSERT_TRUE(Eventually([&] { return worker->CanAccept(); })) << "the thread took the context for one that stops";
     std::promise<void> ran;
     worker->Enqueue([&] { ran.set_value(); });
     EXPECT_EQ(ran.get_future().wait_for(5s), std::future_status::ready);

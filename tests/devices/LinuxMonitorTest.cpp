@@ -18,8 +18,7 @@ std::atomic<int> monitortest::Behaviour::failNext{0};
 
 namespace {
 
-std::shared_ptr<sim::StandardUsbDevice> MakeDevice(uint16_t vendorId, uint16_t productId,
-                                                   bool video) {
+std::shared_ptr<sim::StandardUsbDevice> MakeDevice(uint16_t vendorId, uint16_t productId, bool video) {
     sim::DeviceLayout device;
     device.vendorId = vendorId;
     device.productId = productId;
@@ -52,11 +51,10 @@ class LinuxMonitorTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Behaviour::constructed = 0;
-        context->AddMember(std::make_shared<DeviceModelManifest>(
-            std::vector<std::shared_ptr<DeviceModelBase>>{
-                std::make_shared<DeviceModel<NamedTestDevice>>(kImageClassDevice, 0xF182, 0x0003),
-                std::make_shared<DeviceModel<NamedTestDevice>>(kUsbClassDevice, 0x04B4, 0x00F3),
-            }));
+        context->AddMember(std::make_shared<DeviceModelManifest>(std::vector<std::shared_ptr<DeviceModelBase>>{
+            std::make_shared<DeviceModel<NamedTestDevice>>(kImageClassDevice, 0xF182, 0x0003),
+            std::make_shared<DeviceModel<NamedTestDevice>>(kUsbClassDevice, 0x04B4, 0x00F3),
+        }));
     }
 
     void Start() {

@@ -16,8 +16,8 @@ struct Row {
 
 TEST(Manifest, FiveRowsInMatchingOrder) {
     DeviceModelManifest manifest;
-    const Row expected[] = {{0, 0xF182, 0x0003}, {0, 0x05A9, 0xF580}, {0, 0xF182, 0x1001},
-                            {1, 0x04B4, 0x00F3}, {1, 0x04B4, 0x4720}};
+    const Row expected[] = {
+        {0, 0xF182, 0x0003}, {0, 0x05A9, 0xF580}, {0, 0xF182, 0x1001}, {1, 0x04B4, 0x00F3}, {1, 0x04B4, 0x4720}};
     ASSERT_EQ(manifest.Models().size(), 5u);
     for (size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(manifest.Models()[i]->kind, expected[i].kind) << i;
@@ -32,8 +32,7 @@ TEST(Manifest, EachRowBuildsItsDeviceClass) {
     EXPECT_NE(dynamic_cast<DeviceModel<OV580UVCDevice>*>(manifest.Models()[1].get()), nullptr);
     EXPECT_NE(dynamic_cast<DeviceModel<OV580UVCDevice>*>(manifest.Models()[2].get()), nullptr);
     EXPECT_NE(dynamic_cast<DeviceModel<CyBootLoaderDevice>*>(manifest.Models()[3].get()), nullptr);
-    EXPECT_NE(dynamic_cast<DeviceModel<CyBootProgrammerDevice>*>(manifest.Models()[4].get()),
-              nullptr);
+    EXPECT_NE(dynamic_cast<DeviceModel<CyBootProgrammerDevice>*>(manifest.Models()[4].get()), nullptr);
 }
 
 TEST(Manifest, KindVendorAndProductMustAllMatch) {

@@ -29,8 +29,7 @@ BootImageSection Words(std::uint32_t address, std::initializer_list<std::uint32_
 // Two sections of 3 and 2 words: header 4, section headers at 4 and 24,
 // terminator at 40, checksum at 48, 52 bytes in all.
 FirmwareImage SmallImage() {
-    return AssembleBootImage({Words(0x40000000, {1, 2, 3}), Words(0x40001000, {10, 20})},
-                             0x40001000);
+    return AssembleBootImage({Words(0x40000000, {1, 2, 3}), Words(0x40001000, {10, 20})}, 0x40001000);
 }
 
 TEST(BootImageValidity, SyntheticImagesAreValid) {
@@ -76,8 +75,7 @@ TEST(BootImageValidity, FirstSectionLengthZeroPutsTheChecksumAtOffset12) {
 
 TEST(BootImageValidity, ChecksumIsTheWordSumModulo2To32) {
     const FirmwareImage image = AssembleBootImage(
-        {Words(0x40000000, {0xFFFFFFFF, 0x00000002}), Words(0x40002000, {0x80000000, 0x80000000})},
-        0x40000000);
+        {Words(0x40000000, {0xFFFFFFFF, 0x00000002}), Words(0x40002000, {0x80000000, 0x80000000})}, 0x40000000);
     const auto walk = WalkBootImage(image);
     ASSERT_TRUE(walk);
     EXPECT_EQ(walk->sum, 1u);
@@ -108,8 +106,7 @@ TEST(BootImageValidity, WalksThatWouldLeaveTheImageAreInvalid) {
     }
     // Section lengths that overrun the image, down to one word too many, and
     // lengths so large that byte offsets computed in 32 bits would wrap.
-    for (const std::uint32_t words :
-         {4u, 12u, 0x3FFFFFEu, 0x3FFFFFFu, 0x40000000u, 0xC0000000u, 0xFFFFFFFFu}) {
+    for (const std::uint32_t words : {4u, 12u, 0x3FFFFFEu, 0x3FFFFFFu, 0x40000000u, 0xC0000000u, 0xFFFFFFFFu}) {
         FirmwareImage bad = image;
         SetU32(bad, 24, words);
         EXPECT_FALSE(WalkBootImage(bad).has_value()) << words;

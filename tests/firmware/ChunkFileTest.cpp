@@ -32,8 +32,7 @@ ReadResult ReadFile(const std::string& path, std::uint32_t cap = kControllerImag
     return result;
 }
 
-ReadResult ReadMemory(const std::vector<std::uint8_t>& file,
-                      std::uint32_t cap = kControllerImageMaxSize) {
+ReadResult ReadMemory(const std::vector<std::uint8_t>& file, std::uint32_t cap = kControllerImageMaxSize) {
     ReadResult result{kStale, {}};
     ConsoleCapture console;
     ReadFirmwareImageFromMemory(file, result.image, cap);
@@ -47,12 +46,10 @@ std::vector<std::uint8_t> HandMadeChunk(const FirmwareImage& payload, std::uint3
                                         std::uint32_t seed = kScrambleSeed) {
     uLongf storedSize = compressBound(static_cast<uLong>(payload.size()));
     std::vector<std::uint8_t> file(kChunkHeaderSize + storedSize);
-    EXPECT_EQ(compress(file.data() + kChunkHeaderSize, &storedSize, payload.data(),
-                       static_cast<uLong>(payload.size())),
+    EXPECT_EQ(compress(file.data() + kChunkHeaderSize, &storedSize, payload.data(), static_cast<uLong>(payload.size())),
               Z_OK);
     file.resize(kChunkHeaderSize + storedSize);
-    DescrambleChunk(file.data() + kChunkHeaderSize, file.data() + kChunkHeaderSize, storedSize,
-                    BuildScrambleKey(seed));
+    DescrambleChunk(file.data() + kChunkHeaderSize, file.data() + kChunkHeaderSize, storedSize, BuildScrambleKey(seed));
     WriteLittleEndian32(file.data(), expandedSize);
     WriteLittleEndian32(file.data() + 4, static_cast<std::uint32_t>(storedSize));
     return file;
@@ -122,8 +119,7 @@ TEST_F(ChunkFileTest, EveryTruncationIsRefused) {
     const std::vector<std::uint8_t> chunk = MakeChunkFile(NoiseBytes(600));
     for (std::size_t length = 0; length < chunk.size(); ++length) {
         SCOPED_TRACE(length);
-        const std::vector<std::uint8_t> cut(chunk.begin(),
-                                            chunk.begin() + static_cast<std::ptrdiff_t>(length));
+        const std::vector<std::uint8_t> cut(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(length));
         ExpectRefused(ReadFile(Store(cut)));
         ExpectRefused(ReadMemory(cut));
     }
@@ -131,8 +127,7 @@ TEST_F(ChunkFileTest, EveryTruncationIsRefused) {
 
 TEST_F(ChunkFileTest, StoredSizeBeyondTheFileIsRefusedBeforeReading) {
     std::vector<std::uint8_t> chunk = MakeChunkFile(NoiseBytes(600));
-    for (const std::uint32_t stored : {static_cast<std::uint32_t>(chunk.size() - 7),
-                                       0x7FFFFFFFu, 0xFFFFFFFFu}) {
+    for (const std::uint32_t stored : {static_cast<std::uint32_t>(chunk.size() - 7), 0x7FFFFFFFu, 0xFFFFFFFFu}) {
         SCOPED_TRACE(stored);
         WriteLittleEndian32(chunk.data() + 4, stored);
         ExpectRefused(ReadFile(Store(chunk)));
@@ -184,8 +179,8 @@ TEST_F(ChunkFileTest, CorruptStoredDataIsRefused) {
     // Scrambled with another key, or not scrambled at all.
     ExpectRefused(ReadFile(Store(HandMadeChunk(payload, 5000, 0x12345678))));
     std::vector<std::uint8_t> plain = HandMadeChunk(payload, 5000);
-    DescrambleChunk(plain.data() + kChunkHeaderSize, plain.data() + kChunkHeaderSize,
-                    plain.size() - kChunkHeaderSize, BuildScrambleKey());
+    DescrambleChunk(plain.data() + kChunkHeaderSize, plain.data() + kChunkHeaderSize, plain.size() - kChunkHeaderSize,
+                    BuildScrambleKey());
     ExpectRefused(ReadMemory(plain));
 
     // Not a zlib stream at all.
@@ -207,8 +202,7 @@ TEST_F(ChunkFileTest, ReadsFromAPipe) {
         SCOPED_TRACE(length);
         std::thread writer([&] {
             std::ofstream out(fifo, std::ios::binary);
-            out.write(reinterpret_cast<const char*>(chunk.data()),
-                      static_cast<std::streamsize>(length));
+            out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(length));
         });
         const ReadResult result = ReadFile(fifo);
         writer.join();

@@ -19,8 +19,7 @@ protected:
 };
 
 TEST_F(FirmwareLocationTest, DefaultsToTheExecutablesFolder) {
-    const std::string exeFolder =
-        std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+    const std::string exeFolder = std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
     EXPECT_EQ(ExecutableFolder(), exeFolder);
     EXPECT_EQ(FirmwareFolder(), exeFolder);
     EXPECT_EQ(FirmwarePath("app0.dat"), exeFolder + "/app0.dat");

@@ -18,8 +18,7 @@
 // error for as long as it lives.
 class ConsoleCapture {
 public:
-    ConsoleCapture()
-        : m_oldOut(std::cout.rdbuf(m_out.rdbuf())), m_oldErr(std::cerr.rdbuf(m_err.rdbuf())) {}
+    ConsoleCapture() : m_oldOut(std::cout.rdbuf(m_out.rdbuf())), m_oldErr(std::cerr.rdbuf(m_err.rdbuf())) {}
     ~ConsoleCapture() {
         std::cout.rdbuf(m_oldOut);
         std::cerr.rdbuf(m_oldErr);
@@ -39,8 +38,7 @@ private:
 
 inline void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
+    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!file) {
         throw std::runtime_error("cannot write " + path);
     }

@@ -14,8 +14,7 @@ constexpr char kSupportLine[] =
     "your device ID.\n";
 
 std::size_t MarkerOffset(const FirmwareImage& image) {
-    const auto found =
-        std::search(image.begin(), image.end(), SerialMarker.begin(), SerialMarker.end());
+    const auto found = std::search(image.begin(), image.end(), SerialMarker.begin(), SerialMarker.end());
     return static_cast<std::size_t>(found - image.begin());
 }
 
@@ -95,18 +94,9 @@ TEST_F(PersonaliseTest, ModelFlagsFollowTheSerial) {
         std::uint8_t flags;
     };
     const Row rows[] = {
-        {"QK90352817466", 0x09},
-        {"MKT-21-0001", 0x00},
-        {"MKT-36-0001", 0x01},
-        {"MKT-21MKT-36", 0x00},
-        {"MKT-48", 0x0F},
-        {"MKT-21 MKT-48", 0x06},
-        {"MKT-36 MKT-48", 0x07},
-        {"MKT-57", 0x0B},
-        {"MKT-21 MKT-57", 0x02},
-        {"MKT-36 MKT-57", 0x03},
-        {"MKT-48 MKT-57", 0x0F},
-        {"mkt-21", 0x09},
+        {"QK90352817466", 0x09}, {"MKT-21-0001", 0x00},   {"MKT-36-0001", 0x01},   {"MKT-21MKT-36", 0x00},
+        {"MKT-48", 0x0F},        {"MKT-21 MKT-48", 0x06}, {"MKT-36 MKT-48", 0x07}, {"MKT-57", 0x0B},
+        {"MKT-21 MKT-57", 0x02}, {"MKT-36 MKT-57", 0x03}, {"MKT-48 MKT-57", 0x0F}, {"mkt-21", 0x09},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.serial);
@@ -117,8 +107,7 @@ TEST_F(PersonaliseTest, ModelFlagsFollowTheSerial) {
         EXPECT_TRUE(IsValidBootImage(result.image));
     }
     // The flags come from the whole serial, also the part cut from the marker.
-    EXPECT_EQ(Personalise(*s_image, "0123456789ABCDMKT-21").image[s_marker + kModelFlagsOffset],
-              0x00);
+    EXPECT_EQ(Personalise(*s_image, "0123456789ABCDMKT-21").image[s_marker + kModelFlagsOffset], 0x00);
 }
 
 TEST_F(PersonaliseTest, EmptySerialPrintsTheSupportMessageAndChangesNothing) {
@@ -173,8 +162,7 @@ TEST_F(PersonaliseTest, OnlyTheFirstMarkerIsReplaced) {
     const std::size_t second = 12 + 300;
     EXPECT_EQ(std::string(result.image.begin() + first, result.image.begin() + first + 14),
               std::string("QK90352817466\0", 14));
-    EXPECT_TRUE(std::equal(SerialMarker.begin(), SerialMarker.end(),
-                           result.image.begin() + second));
+    EXPECT_TRUE(std::equal(SerialMarker.begin(), SerialMarker.end(), result.image.begin() + second));
     EXPECT_EQ(result.image[first + kModelFlagsOffset], 0x09);
     EXPECT_TRUE(IsValidBootImage(result.image));
 }

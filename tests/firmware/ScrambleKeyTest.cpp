@@ -7,8 +7,7 @@
 namespace {
 
 TEST(ScrambleKey, RepeatsEveryKPlusOneBytesForHighestBitK) {
-    for (const std::uint32_t seed :
-         {1u, 2u, 3u, 0x2Du, 0xFFu, 0x100u, 0x12345u, 0x7FFFFFFFu, kScrambleSeed}) {
+    for (const std::uint32_t seed : {1u, 2u, 3u, 0x2Du, 0xFFu, 0x100u, 0x12345u, 0x7FFFFFFFu, kScrambleSeed}) {
         SCOPED_TRACE(seed);
         const std::size_t period = static_cast<std::size_t>(std::bit_width(seed));
         const ChunkScrambleKey key = BuildScrambleKey(seed);

@@ -68,16 +68,18 @@ TEST_F(ClientCommandsTest, WatchPrintsConfigurationAndLogEvents) {
     startHost();
     auto watching = std::async(std::launch::async, [&] { return run({"watch", "--seconds", "20"}); });
     // Change things until the watch has seen them, then end it.
-    bool seen = eventually([&] {
-        Config::set("camera_mode", Value("QVGA"));
-        std::this_thread::sleep_for(50ms);
-        Config::set("camera_mode", Value("HVGA"));
-        LogRecord record;
-        record.severity = 1;
-        record.text = "[Warning] watched line";
-        m_host->publishLog(record);
-        return watching.wait_for(100ms) == std::future_status::ready;
-    }, 2s);
+    bool seen = eventually(
+        [&] {
+            Config::set("camera_mode", Value("QVGA"));
+            std::this_thread::sleep_for(50ms);
+            Config::set("camera_mode", Value("HVGA"));
+            LogRecord record;
+            record.severity = 1;
+            record.text = "[Warning] watched line";
+            m_host->publishLog(record);
+            return watching.wait_for(100ms) == std::future_status::ready;
+        },
+        2s);
     EXPECT_FALSE(seen);  // the watch keeps going until stopped
     m_stop = true;
     auto r = watching.get();

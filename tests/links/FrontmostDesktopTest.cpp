@@ -53,8 +53,8 @@ public:
         posix_spawn_file_actions_adddup2(&actions, fds[1], 3);  // dup2 clears close-on-exec
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        const char* args[] = {program.c_str(), "-displayfd", "3", "-nolisten", "tcp",
-                              "-screen", "0", "320x240x24", nullptr};
+        const char* args[] = {program.c_str(), "-displayfd", "3",          "-nolisten", "tcp",
+                              "-screen",       "0",          "320x240x24", nullptr};
         const int rc = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, const_cast<char**>(args), environ);
         posix_spawn_file_actions_destroy(&actions);
         close(fds[1]);

@@ -42,8 +42,7 @@ TEST(LinkCipherVectors, PublishedCfb64Vector) {
     const Bytes key = hex("0123456789ABCDEFF0E1D2C3B4A59687");
     const Bytes iv = hex("FEDCBA9876543210");
     const char text[] = "7654321 Now is the time for ";  // with its terminating zero: 29 bytes
-    const Bytes expected = hex(
-        "E73214A2822139CAF26ECF6D2EB9E76E3DA3DE04D1517200519D57A6C3");
+    const Bytes expected = hex("E73214A2822139CAF26ECF6D2EB9E76E3DA3DE04D1517200519D57A6C3");
     LinkCipher cipher(key.data(), key.size());
     Bytes out(sizeof(text));
     cipher.cfb64(text, out.data(), sizeof(text), iv.data(), true);
@@ -103,8 +102,7 @@ TEST(LinkCipherParts, TcpPartsTravelEncipheredAndIdentical) {
     tap->declare("Wire", LinkPattern::PushPull, LinkTransport::Tcp, 0, "");
     auto pull = tap->open("Wire", LinkKind::Pull);
     ASSERT_NE(pull, nullptr);
-    sender->declare("Wire", LinkPattern::PushPull, LinkTransport::Tcp,
-                    tap->declaration("Wire")->port, "");
+    sender->declare("Wire", LinkPattern::PushPull, LinkTransport::Tcp, tap->declaration("Wire")->port, "");
     auto push = sender->open("Wire", LinkKind::Push);
     ASSERT_NE(push, nullptr);
 

@@ -81,8 +81,7 @@ TEST(LinkFraming, MessagesRoundTripAtEverySizeBoundary) {
     Channel channel;
     LinkEndpointRpc writer(std::move(channel.push));
     LinkEndpointRpc reader(std::move(channel.pull));
-    for (size_t size : {size_t{32}, size_t{131071}, size_t{131072}, size_t{131073}, size_t{262144},
-                        size_t{300000}}) {
+    for (size_t size : {size_t{32}, size_t{131071}, size_t{131072}, size_t{131073}, size_t{262144}, size_t{300000}}) {
         Message sent = eventOfSize(size, static_cast<char>('a' + size % 26));
         ASSERT_TRUE(writer.writeMessage(sent)) << size;
         Message got;
@@ -125,10 +124,10 @@ TEST(LinkHostileInput, MalformedMessagesReadAsEmptyAndTheNextOneIsFine) {
     LinkEndpointRpc reader(std::move(channel.pull));
     const std::string good = goodBytes();
     const std::vector<std::vector<std::string>> bad = {
-        {good.substr(0, good.size() / 2)},  // truncated
+        {good.substr(0, good.size() / 2)},                                  // truncated
         {std::string("\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x01", 11)},  // endless varint
-        {std::string("\x08\x05", 2)},  // a message type outside the three
-        {""},                           // nothing at all
+        {std::string("\x08\x05", 2)},                                       // a message type outside the three
+        {""},                                                               // nothing at all
         {"random", "bytes", "in parts"},
         {std::string(200000, '\x0A')},  // one part larger than the part buffer
     };
@@ -193,8 +192,7 @@ class ScriptedParts : public LinkPartSource {
 public:
     std::deque<std::pair<std::string, bool>> parts;
     int calls = 0;
-    int receivePart(void* buffer, size_t capacity, std::optional<std::chrono::milliseconds>,
-                    bool& more) override {
+    int receivePart(void* buffer, size_t capacity, std::optional<std::chrono::milliseconds>, bool& more) override {
         ++calls;
         if (parts.empty()) return -1;
         auto [bytes, m] = parts.front();

@@ -17,8 +17,7 @@ using namespace linktest;
 
 TEST(LinkDeclarations, TcpLinkListensOnLoopbackAndConnectsToHost) {
     auto manager = makeManager();
-    EXPECT_TRUE(manager->declare("CommandLink", LinkPattern::RequestReply, LinkTransport::Tcp, 6438,
-                                 "localhost"));
+    EXPECT_TRUE(manager->declare("CommandLink", LinkPattern::RequestReply, LinkTransport::Tcp, 6438, "localhost"));
     auto link = manager->declaration("CommandLink");
     ASSERT_TRUE(link);
     EXPECT_EQ(link->bindAddress, "tcp://127.0.0.1:6438");
@@ -153,7 +152,7 @@ TEST(LinkSlots, StopClosesEverythingAndForgetsDeclarations) {
     EXPECT_EQ(a->send("x", 1, false), 0);
     manager->declare("S", LinkPattern::Pair, LinkTransport::InProcess, 0, "");
     EXPECT_EQ(manager->open("S", LinkKind::Pair), nullptr);  // the socket context is gone
-    manager->stop();  // a second stop is harmless
+    manager->stop();                                         // a second stop is harmless
 }
 
 TEST(LinkPatterns, PairBindsFirstAndConnectsLater) {

@@ -21,8 +21,7 @@ inline std::shared_ptr<LinkManager> makeManager(bool cipher = true) {
 
 // Receives one whole socket message as its list of parts (waiting at most
 // `wait` for the first).
-inline std::vector<std::string> receiveParts(LinkEndpoint& endpoint,
-                                             std::chrono::milliseconds wait = 2000ms) {
+inline std::vector<std::string> receiveParts(LinkEndpoint& endpoint, std::chrono::milliseconds wait = 2000ms) {
     std::vector<std::string> parts;
     std::vector<char> buffer(1 << 20);
     bool more = true;

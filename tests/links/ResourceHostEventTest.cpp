@@ -26,8 +26,8 @@ std::vector<Event> collect(LinkClient& c, const std::function<bool(const std::ve
 }
 
 size_t countOf(const std::vector<Event>& events, int type) {
-    return static_cast<size_t>(std::count_if(events.begin(), events.end(),
-                                             [&](const Event& e) { return e.type() == type; }));
+    return static_cast<size_t>(
+        std::count_if(events.begin(), events.end(), [&](const Event& e) { return e.type() == type; }));
 }
 
 // Waits until the subscriber sees the host's events at all (idle ticks).
@@ -50,13 +50,11 @@ TEST_F(HostEventTest, BackgroundModeChangeGivesOneSettingsEventAndOneModeEvent) 
     ASSERT_TRUE(taken);
     ASSERT_EQ(taken->size(), 2u);
     // Everything of one pass arrives before the next idle tick.
-    auto events = collect(*link, [](const auto& e) {
-        return countOf(e, 403) > 0 && countOf(e, 406) > 0 && e.back().type() == 415;
-    });
+    auto events = collect(
+        *link, [](const auto& e) { return countOf(e, 403) > 0 && countOf(e, 406) > 0 && e.back().type() == 415; });
     ASSERT_EQ(countOf(events, 403), 1u);
     EXPECT_EQ(countOf(events, 406), 1u);
-    const Event& settings = *std::find_if(events.begin(), events.end(),
-                                          [](const Event& e) { return e.type() == 403; });
+    const Event& settings = *std::find_if(events.begin(), events.end(), [](const Event& e) { return e.type() == 403; });
     std::map<std::string, int> keys;
     for (const auto& entry : settings.settings().entries()) keys[entry.key()]++;
     EXPECT_EQ(keys, (std::map<std::string, int>{{"background_app_mode", 1}, {"camera_mode", 1}}));
@@ -124,7 +122,9 @@ TEST_F(HostEventTest, LogRecordsArriveAsLogEvents) {
     ASSERT_TRUE(eventually([&] {
         // Accepted once the server has read its settings.
         server->log(42, 1, 5, "camera lost");
-        return countOf(collect(*link, [](const auto& e) { return countOf(e, 412) > 0; }, 200ms), 412) > 0;
+        return countOf(collect(
+                           *link, [](const auto& e) { return countOf(e, 412) > 0; }, 200ms),
+                       412) > 0;
     }));
     server->log(-1, 0, 0, "second record");
     auto events = collect(*link, [](const auto& e) { return countOf(e, 412) > 0; });
@@ -138,7 +138,8 @@ TEST_F(HostEventTest, LogRecordsArriveAsLogEvents) {
     server->log(42, 1, 5, "camera lost");
     events = collect(*link, [](const auto& e) { return countOf(e, 412) > 0; });
     ASSERT_EQ(countOf(events, 412), 1u);
-    const auto& warning = std::find_if(events.begin(), events.end(), [](const Event& e) { return e.type() == 412; })->log();
+    const auto& warning =
+        std::find_if(events.begin(), events.end(), [](const Event& e) { return e.type() == 412; })->log();
     EXPECT_EQ(warning.frame_id(), 42);
     EXPECT_EQ(warning.severity(), 1);
     EXPECT_EQ(warning.error_code(), 5);
@@ -195,10 +196,12 @@ TEST_F(HostEventTest, SilentClientExpiresAfter1200PassesAndReleasesItsResources)
     EXPECT_TRUE(eventually([&] { return host.activeResourceMask() == (0x1u | 0x200u); }));
 
     // The busy client keeps itself alive; the silent one says nothing.
-    bool gone = eventually([&] {
-        busy->ping();
-        return !host.hasClient(silent->clientId());
-    }, 60s);
+    bool gone = eventually(
+        [&] {
+            busy->ping();
+            return !host.hasClient(silent->clientId());
+        },
+        60s);
     ASSERT_TRUE(gone);
     EXPECT_GE(host.currentTick() - subscribedAt, ResourceHost::kExpiryTicks);
     EXPECT_TRUE(host.hasClient(busy->clientId()));

@@ -55,8 +55,8 @@ TEST_F(HostFocusTest, ConnectedClientIsNativeUnlessItsPolicyHasBit23) {
         << "a client that says it is not native is served by the proxy";
     stopHost();
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Frontmost Application: /usr/bin/Viewer (555) [*** Native Tyvo App ***]\n"),
-              std::string::npos) << out;
+    EXPECT_NE(out.find("Frontmost Application: /usr/bin/Viewer (555) [*** Native Tyvo App ***]\n"), std::string::npos)
+        << out;
     EXPECT_NE(out.find("Frontmost Application: /usr/bin/Viewer (556) \n"), std::string::npos) << out;
 }
 
@@ -76,7 +76,8 @@ TEST_F(HostFocusTest, EarthIsNativeByItsPathAlone) {
     stopHost();
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_NE(out.find("Frontmost Application: /opt/google/earth/GoogleEarth.exe (999) [*** Native Tyvo App ***]\n"),
-              std::string::npos) << out;
+              std::string::npos)
+        << out;
 }
 
 TEST_F(HostFocusTest, FocusGoesWithTheClientThatHeldIt) {

@@ -45,13 +45,13 @@ TEST_F(HostileInputTest, MalformedRequestsGetTheDefaultAnswer) {
     request.mutable_request()->set_client_id(good->clientId());
     const std::string valid = request.SerializeAsString();
     const std::vector<std::vector<std::string>> inputs = {
-        {valid.substr(0, valid.size() - 2)},              // truncated
-        {""},                                             // empty
-        {std::string("\x08\x64\x12\x05\x08", 5)},         // request cut inside
-        {std::string(64, '\xFF')},                        // random bytes
-        {"a", "b", "c"},                                  // several parts of nonsense
-        {std::string("\x08\x66", 2)},                     // an event, not a request
-        {std::string(300000, '\x0B')},                    // larger than a part
+        {valid.substr(0, valid.size() - 2)},       // truncated
+        {""},                                      // empty
+        {std::string("\x08\x64\x12\x05\x08", 5)},  // request cut inside
+        {std::string(64, '\xFF')},                 // random bytes
+        {"a", "b", "c"},                           // several parts of nonsense
+        {std::string("\x08\x66", 2)},              // an event, not a request
+        {std::string(300000, '\x0B')},             // larger than a part
     };
     auto raw = rawPeer(LinkKind::Request);
     for (const auto& parts : inputs) {

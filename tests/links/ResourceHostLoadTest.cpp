@@ -47,8 +47,8 @@ size_t residentBytes() {
 #endif
 }
 
-const char* const kKeys[] = {"camera_mode", "background_app_mode", "debug_output_level",
-                             "Gesture.Swipe.MinLength", "profiling_output_mode"};
+const char* const kKeys[] = {"camera_mode", "background_app_mode", "debug_output_level", "Gesture.Swipe.MinLength",
+                             "profiling_output_mode"};
 const char* const kResources[] = {"FingerPoints", "PalmPoints", "Motions", "Gestures:Swipe", "Clusters"};
 
 class HostLoadTest : public HostTest {};
@@ -81,14 +81,20 @@ TEST_F(HostLoadTest, TwoHundredClientsGetEveryAnswerRight) {
             const int pick = (index + i) % 5;
             if (i % 2 == 0) {
                 auto values = c.getConfiguration({kKeys[pick]});
-                if (!values) ++lost;
-                else if (values->size() != 1 || !values->count(kKeys[pick])) ++mismatched;
-                else ++answered;
+                if (!values)
+                    ++lost;
+                else if (values->size() != 1 || !values->count(kKeys[pick]))
+                    ++mismatched;
+                else
+                    ++answered;
             } else {
                 auto names = c.subscribe({kResources[pick]}, i % 4 == 1);
-                if (!names) ++lost;
-                else if (*names != std::vector<std::string>{kResources[pick]}) ++mismatched;
-                else ++answered;
+                if (!names)
+                    ++lost;
+                else if (*names != std::vector<std::string>{kResources[pick]})
+                    ++mismatched;
+                else
+                    ++answered;
             }
         }
     };

@@ -27,12 +27,10 @@ class AuthenticationTest : public HostTest {};
 TEST_F(AuthenticationTest, VersionAcceptanceTable) {
     startHost();
     const VersionCase cases[] = {
-        {"1.0.2+0", 0, true},   {"1.0.0+0", 0, true},  {"1.0.0", 0, true},
-        {"1.0.9", 0, true},     {"1.1.0", 0, false},   {"1.1.0+3", 0, false},
-        {"2.0.0", 0, false},    {"2.0.0+1", 0, false}, {"0.9.0", 0, false},
-        {nullptr, 702, true},   {nullptr, 701, false}, {nullptr, 0, false},
-        {"702", 0, true},       {"1.0", 0, false},     {"1.0.x", 0, false},
-        {"1.0.99999999999", 0, false},
+        {"1.0.2+0", 0, true}, {"1.0.0+0", 0, true},  {"1.0.0", 0, true},    {"1.0.9", 0, true},
+        {"1.1.0", 0, false},  {"1.1.0+3", 0, false}, {"2.0.0", 0, false},   {"2.0.0+1", 0, false},
+        {"0.9.0", 0, false},  {nullptr, 702, true},  {nullptr, 701, false}, {nullptr, 0, false},
+        {"702", 0, true},     {"1.0", 0, false},     {"1.0.x", 0, false},   {"1.0.99999999999", 0, false},
         {"1.0.2", 600, true},  // the version text wins over the old number
     };
     for (const auto& c : cases) {
@@ -59,8 +57,8 @@ TEST_F(AuthenticationTest, VersionAcceptanceTable) {
         }
     }
     EXPECT_EQ(m_host->clientCount(),
-              static_cast<size_t>(std::count_if(std::begin(cases), std::end(cases),
-                                                [](const VersionCase& c) { return c.accepted; })));
+              static_cast<size_t>(
+                  std::count_if(std::begin(cases), std::end(cases), [](const VersionCase& c) { return c.accepted; })));
 }
 
 TEST_F(AuthenticationTest, NewerClientsTriggerTheUpdateNotification) {
@@ -263,8 +261,10 @@ TEST_F(RequestTest, DeviceListFollowsTheDeviceContexts) {
     ASSERT_TRUE(list);
     ASSERT_EQ(list->devices_size(), 2);
     for (const auto& device : list->devices()) {
-        if (device.serial_number() == "LP00000000042") EXPECT_EQ(device.id(), id);  // stable
-        else EXPECT_NE(device.id(), id);
+        if (device.serial_number() == "LP00000000042")
+            EXPECT_EQ(device.id(), id);  // stable
+        else
+            EXPECT_NE(device.id(), id);
     }
     pipeline.reset();  // the device's context goes with its device
     list = link->devices();
@@ -309,16 +309,17 @@ TEST_F(RequestTest, NativeClientInFrontNeedsNoProxy) {
     const uint32_t focus = host.focusedProcess();
     stopHost();
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(out.find("Frontmost Application: /usr/bin/Game (555) [*** Native Tyvo App ***]\n"),
-              std::string::npos) << out;
+    EXPECT_NE(out.find("Frontmost Application: /usr/bin/Game (555) [*** Native Tyvo App ***]\n"), std::string::npos)
+        << out;
     EXPECT_EQ(out.find("Using Proxy"), std::string::npos) << out;
     EXPECT_EQ(focus, 0u);
 }
 
 TEST(MessageValueConversion, RoundTripsEveryKindTheMessageKnows) {
     Value array(Value::Array{Value(true), Value("x"), Value(nullptr), Value(-3)});
-    const Value values[] = {Value(true), Value(int32_t{-7}), Value(uint32_t{7}), Value(int64_t{-1} << 40),
-                            Value(uint64_t{1} << 40), Value(2.5), Value("text")};
+    const Value values[] = {
+        Value(true), Value(int32_t{-7}), Value(uint32_t{7}), Value(int64_t{-1} << 40), Value(uint64_t{1} << 40),
+        Value(2.5),  Value("text")};
     for (const Value& v : values) {
         Tyvo::Message::Value m;
         toMessageValue(v, m);
@@ -326,7 +327,7 @@ TEST(MessageValueConversion, RoundTripsEveryKindTheMessageKnows) {
     }
     Tyvo::Message::Value m;
     toMessageValue(array, m);
-    EXPECT_EQ(m.elements_size(), 4);  // null goes out empty ...
+    EXPECT_EQ(m.elements_size(), 4);                                                          // null goes out empty ...
     EXPECT_EQ(fromMessageValue(m), Value(Value::Array{Value(true), Value("x"), Value(-3)}));  // ... and is dropped
 
     toMessageValue(Value::exactFloat(1.5f), m);

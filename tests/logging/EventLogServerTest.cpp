@@ -10,8 +10,8 @@
 #include "context/CoreContext.h"
 #include "logging/EventLogServer.h"
 #include "logging/LogHandle.h"
-#include "tests/support/TempFolder.h"
 #include "tests/logging/LogTestSupport.h"
+#include "tests/support/TempFolder.h"
 
 namespace {
 

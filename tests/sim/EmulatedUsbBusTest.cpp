@@ -134,7 +134,8 @@ TEST(EmulatedBus, UnplugFailsInFlightTransfersThenEveryCallWithNoDevice) {
     libusb_transfer* t = libusb_alloc_transfer(0);
     libusb_fill_control_transfer(
         t, h, buffer.data(),
-        [](libusb_transfer* done) { static_cast<std::atomic<int>*>(done->user_data)->store(done->status); }, &status, 0);
+        [](libusb_transfer* done) { static_cast<std::atomic<int>*>(done->user_data)->store(done->status); }, &status,
+        0);
     ASSERT_EQ(libusb_submit_transfer(t), 0);
     std::this_thread::sleep_for(50ms);
     EXPECT_EQ(status.load(), -1);

@@ -64,8 +64,7 @@ TEST(Fx3BootImageCheck, RejectsWrongSignatureTypeChecksumAndTruncation) {
     b = good;
     b.back() ^= 1;
     EXPECT_FALSE(parseFx3BootImage(b));
-    for (std::size_t n = 0; n < good.size(); ++n)
-        EXPECT_FALSE(parseFx3BootImage(std::span(good).first(n))) << n;
+    for (std::size_t n = 0; n < good.size(); ++n) EXPECT_FALSE(parseFx3BootImage(std::span(good).first(n))) << n;
     // Erased flash: section length 0xFFFFFFFF words runs far past the end.
     EXPECT_FALSE(parseFx3BootImage(Bytes(4096, 0xFF)));
     Bytes huge{'C', 'Y', 0, 0xB0, 0xFF, 0xFF, 0xFF, 0x3F, 0, 0, 0, 0x40};

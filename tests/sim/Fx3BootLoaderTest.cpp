@@ -138,8 +138,8 @@ TEST_F(BootLoaderOnBus, ReenumerationCanComeLateOrNever) {
 
 TEST(Fx3PowerUp, AValidImageInFlashBootsTheFirmwareHookInsteadOfTheBootLoader) {
     // A minimal well-formed image: one 2-word section, entry, checksum.
-    const Bytes image{'C', 'Y', 0x1C, 0xB0, 2, 0, 0, 0, 0x00, 0x00, 0x00, 0x40, 1, 0, 0, 0, 2, 0, 0, 0,
-                      0,   0,   0,    0,    0, 0, 0, 0x40, 3,    0,    0,    0};
+    const Bytes image{'C', 'Y', 0x1C, 0xB0, 2, 0, 0, 0, 0x00, 0x00, 0x00, 0x40, 1, 0, 0, 0,
+                      2,   0,   0,    0,    0, 0, 0, 0, 0,    0,    0,    0x40, 3, 0, 0, 0};
     Fx3Options options;
     bool hookRan = false;
     uint32_t entrySeen = 0;

@@ -73,12 +73,12 @@ TEST_F(BootProgrammerOnBus, ErasesProgramsAndReadsBackThroughVendorRequests) {
 TEST_F(BootProgrammerOnBus, RefusesWritesWhileBusyMalformedErasesAndOutOfRangeSectors) {
     ASSERT_EQ(usb.controlOut(handle, 0xC4, 1, 0, {}), 0);
     EXPECT_EQ(usb.controlOut(handle, 0xC2, 0, 0, Bytes(256, 0)), LIBUSB_ERROR_PIPE);  // still busy
-    EXPECT_EQ(usb.controlOut(handle, 0xC4, 1, 1, {}), LIBUSB_ERROR_PIPE);            // erase while busy
+    EXPECT_EQ(usb.controlOut(handle, 0xC4, 1, 1, {}), LIBUSB_ERROR_PIPE);             // erase while busy
     while (status(0) == 1) {
     }
-    EXPECT_EQ(usb.controlOut(handle, 0xC4, 0, 2, {}), LIBUSB_ERROR_PIPE);      // wValue must be 1
-    EXPECT_EQ(usb.controlOut(handle, 0xC4, 1, 2, Bytes{1}), LIBUSB_ERROR_PIPE);  // no data allowed
-    EXPECT_EQ(usb.controlOut(handle, 0xC4, 1, 32, {}), LIBUSB_ERROR_PIPE);     // 2 MB has 32 sectors
+    EXPECT_EQ(usb.controlOut(handle, 0xC4, 0, 2, {}), LIBUSB_ERROR_PIPE);                // wValue must be 1
+    EXPECT_EQ(usb.controlOut(handle, 0xC4, 1, 2, Bytes{1}), LIBUSB_ERROR_PIPE);          // no data allowed
+    EXPECT_EQ(usb.controlOut(handle, 0xC4, 1, 32, {}), LIBUSB_ERROR_PIPE);               // 2 MB has 32 sectors
     EXPECT_EQ(usb.controlOut(handle, 0xC2, 0, 8191, Bytes(512, 0)), LIBUSB_ERROR_PIPE);  // past the end
     EXPECT_EQ(usb.controlOut(handle, 0xA0, 0, 0x4000, Bytes(4, 0)), LIBUSB_ERROR_PIPE);  // boot loader request
 }

@@ -20,8 +20,7 @@ libusb_device_handle* LibusbSession::open(uint16_t vendorId, uint16_t productId)
     for (ssize_t i = 0; i < n && !handle; ++i) {
         libusb_device_descriptor d{};
         if (libusb_get_device_descriptor(list[i], &d) != 0) continue;
-        if (d.idVendor == vendorId && d.idProduct == productId && libusb_open(list[i], &handle) != 0)
-            handle = nullptr;
+        if (d.idVendor == vendorId && d.idProduct == productId && libusb_open(list[i], &handle) != 0) handle = nullptr;
     }
     if (list) libusb_free_device_list(list, 1);
     if (handle) m_open.push_back(handle);
@@ -44,8 +43,8 @@ int LibusbSession::countDevices(uint16_t vendorId, uint16_t productId) {
 int LibusbSession::controlOut(libusb_device_handle* h, uint8_t request, uint16_t value, uint16_t index,
                               const std::vector<uint8_t>& data, unsigned timeoutMs) {
     std::vector<uint8_t> copy = data;
-    return libusb_control_transfer(h, 0x40, request, value, index, copy.data(),
-                                   static_cast<uint16_t>(copy.size()), timeoutMs);
+    return libusb_control_transfer(h, 0x40, request, value, index, copy.data(), static_cast<uint16_t>(copy.size()),
+                                   timeoutMs);
 }
 
 int LibusbSession::controlIn(libusb_device_handle* h, uint8_t request, uint16_t value, uint16_t index,

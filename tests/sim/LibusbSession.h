@@ -27,8 +27,8 @@ public:
     int controlOut(libusb_device_handle* h, uint8_t request, uint16_t value, uint16_t index,
                    const std::vector<uint8_t>& data, unsigned timeoutMs = 2000);
     // Returns the libusb result; the bytes received land in data.
-    int controlIn(libusb_device_handle* h, uint8_t request, uint16_t value, uint16_t index,
-                  std::vector<uint8_t>& data, uint16_t length, unsigned timeoutMs = 2000);
+    int controlIn(libusb_device_handle* h, uint8_t request, uint16_t value, uint16_t index, std::vector<uint8_t>& data,
+                  uint16_t length, unsigned timeoutMs = 2000);
 
 private:
     libusb_context* m_context = nullptr;

@@ -78,8 +78,8 @@ public:
     bool ReadUntil(Done done, std::chrono::milliseconds bound) {
         auto deadline = std::chrono::steady_clock::now() + bound;
         while (!done(m_stdout)) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) return false;
             if (!Pump(static_cast<int>(left.count()))) return done(m_stdout);
         }

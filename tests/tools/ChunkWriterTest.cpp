@@ -9,8 +9,8 @@
 namespace {
 
 std::uint32_t Le32(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
-    return static_cast<std::uint32_t>(bytes[offset]) | (bytes[offset + 1] << 8) |
-           (bytes[offset + 2] << 16) | (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
+    return static_cast<std::uint32_t>(bytes[offset]) | (bytes[offset + 1] << 8) | (bytes[offset + 2] << 16) |
+           (static_cast<std::uint32_t>(bytes[offset + 3]) << 24);
 }
 
 // Undoes the writer's work with zlib directly, without the tool's reader.

@@ -38,9 +38,7 @@ protected:
 };
 
 TEST_F(CommandLineTest, MkImageOptionsReachTheBuilder) {
-    ASSERT_EQ(RunTool(kMkImage + " controller " + Path("c.img") +
-                  " --size 0x4000 --seed 5 --version 12"),
-              0);
+    ASSERT_EQ(RunTool(kMkImage + " controller " + Path("c.img") + " --size 0x4000 --seed 5 --version 12"), 0);
     EXPECT_EQ(ReadBytes(m_folder.file("c.img")),
               MakeControllerImage({.size = 0x4000, .firmwareVersion = 12, .seed = 5}));
 

@@ -62,8 +62,7 @@ ParsedImage Parse(const FirmwareImage& image) {
 
 std::size_t Occurrences(const FirmwareImage& image, const std::uint8_t* bytes, std::size_t n) {
     std::size_t count = 0;
-    for (auto it = image.begin();
-         (it = std::search(it, image.end(), bytes, bytes + n)) != image.end(); ++it) {
+    for (auto it = image.begin(); (it = std::search(it, image.end(), bytes, bytes + n)) != image.end(); ++it) {
         ++count;
     }
     return count;
@@ -74,9 +73,7 @@ std::size_t Occurrences(const FirmwareImage& image, std::string_view text) {
 }
 
 std::size_t Find(const FirmwareImage& image, std::string_view text) {
-    return static_cast<std::size_t>(std::search(image.begin(), image.end(), text.begin(),
-                                                text.end()) -
-                                    image.begin());
+    return static_cast<std::size_t>(std::search(image.begin(), image.end(), text.begin(), text.end()) - image.begin());
 }
 
 // Common to both kinds: header bytes, exact size, sections inside system RAM
@@ -118,8 +115,7 @@ TEST(ControllerImage, CarriesMarkerFlagsAndVersion) {
     ExpectWellFormed(image, 300 * 1024, 3);
     ASSERT_EQ(Occurrences(image, SerialMarker.data(), SerialMarker.size()), 1u);
     const auto marker = static_cast<std::size_t>(
-        std::search(image.begin(), image.end(), SerialMarker.begin(), SerialMarker.end()) -
-        image.begin());
+        std::search(image.begin(), image.end(), SerialMarker.begin(), SerialMarker.end()) - image.begin());
     EXPECT_EQ(image[marker + 97], kUnpersonalisedModelFlags);
 
     ASSERT_EQ(Occurrences(image, kFirmwareVersionTag), 1u);
@@ -129,10 +125,9 @@ TEST(ControllerImage, CarriesMarkerFlagsAndVersion) {
 
     // Marker, flags and tag lie inside one section's data.
     const ParsedImage parsed = Parse(image);
-    EXPECT_TRUE(std::any_of(parsed.sections.begin(), parsed.sections.end(),
-                            [&](const ParsedSection& s) {
-                                return marker >= s.offset && tag + 2 <= s.offset + s.bytes;
-                            }));
+    EXPECT_TRUE(std::any_of(parsed.sections.begin(), parsed.sections.end(), [&](const ParsedSection& s) {
+        return marker >= s.offset && tag + 2 <= s.offset + s.bytes;
+    }));
     EXPECT_EQ(Occurrences(image, kBootProgrammerMagic), 0u);
 
     const FirmwareImage other = MakeControllerImage({.firmwareVersion = 0x1234});
@@ -149,26 +144,21 @@ TEST(SyntheticImages, SameOptionsSameBytesOtherSeedOtherBytes) {
 }
 
 TEST(SyntheticImages, SizeIsSelectableWithinTheFX3Ram) {
-    ExpectWellFormed(MakeBootProgrammerImage({.size = kMinSyntheticImageSize}),
-                     kMinSyntheticImageSize, 3);
-    ExpectWellFormed(MakeControllerImage({.size = kMinSyntheticImageSize}),
-                     kMinSyntheticImageSize, 3);
+    ExpectWellFormed(MakeBootProgrammerImage({.size = kMinSyntheticImageSize}), kMinSyntheticImageSize, 3);
+    ExpectWellFormed(MakeControllerImage({.size = kMinSyntheticImageSize}), kMinSyntheticImageSize, 3);
     ExpectWellFormed(MakeControllerImage({.size = 1025}), 1028, 3);
     ExpectWellFormed(MakeControllerImage({.size = 400 * 1024}), 400 * 1024, 3);
     FirmwareImage smallest = MakeControllerImage({.size = kMinSyntheticImageSize});
     EXPECT_TRUE(PersonaliseImage(smallest, "QK90352817466"));
 
-    EXPECT_THROW(MakeBootProgrammerImage({.size = kMinSyntheticImageSize - 1}),
-                 std::invalid_argument);
+    EXPECT_THROW(MakeBootProgrammerImage({.size = kMinSyntheticImageSize - 1}), std::invalid_argument);
     EXPECT_THROW(MakeControllerImage({.size = kSystemRamSize}), std::invalid_argument);
     EXPECT_THROW(MakeControllerImage({.size = SIZE_MAX}), std::invalid_argument);
 }
 
 TEST(AssembleBootImage, RefusesSectionsThatAreNotWholeWords) {
-    EXPECT_THROW(AssembleBootImage({BootImageSection{0x40000000, {1, 2, 3}}}, 0x40000000),
-                 std::invalid_argument);
-    EXPECT_THROW(AssembleBootImage({BootImageSection{0x40000000, {}}}, 0x40000000),
-                 std::invalid_argument);
+    EXPECT_THROW(AssembleBootImage({BootImageSection{0x40000000, {1, 2, 3}}}, 0x40000000), std::invalid_argument);
+    EXPECT_THROW(AssembleBootImage({BootImageSection{0x40000000, {}}}, 0x40000000), std::invalid_argument);
     const FirmwareImage empty = AssembleBootImage({}, 0x40000000);
     EXPECT_EQ(empty.size(), 16u);
     EXPECT_EQ(Parse(empty).entry, 0x40000000u);

@@ -86,11 +86,15 @@ TEST_F(DriverDeviceOnBus, OpeningAnOpenDeviceReopensItWithTheSameDescriptors) {
     plug(fx3Descriptors(0x0200, 64, {configurationWith({EndpointLayout{0x81, 2, 512, 0, {}, {}}})}));
     CCyFX3DriverDevice device;
     ASSERT_TRUE(device.IsOpen());
-    const std::vector<uint8_t> first(device.ConfigurationDescriptorSet(0).begin(), device.ConfigurationDescriptorSet(0).end());
+    const std::vector<uint8_t> first(device.ConfigurationDescriptorSet(0).begin(),
+                                     device.ConfigurationDescriptorSet(0).end());
     const std::vector<uint8_t> deviceDescriptor(device.DeviceDescriptor().begin(), device.DeviceDescriptor().end());
     ASSERT_TRUE(device.Open(0));
-    EXPECT_EQ(std::vector<uint8_t>(device.ConfigurationDescriptorSet(0).begin(), device.ConfigurationDescriptorSet(0).end()), first);
-    EXPECT_EQ(std::vector<uint8_t>(device.DeviceDescriptor().begin(), device.DeviceDescriptor().end()), deviceDescriptor);
+    EXPECT_EQ(
+        std::vector<uint8_t>(device.ConfigurationDescriptorSet(0).begin(), device.ConfigurationDescriptorSet(0).end()),
+        first);
+    EXPECT_EQ(std::vector<uint8_t>(device.DeviceDescriptor().begin(), device.DeviceDescriptor().end()),
+              deviceDescriptor);
     ASSERT_NE(device.BulkInEndPoint(), nullptr);
     EXPECT_EQ(device.BulkInEndPoint()->Address(), 0x81);
     device.Close();
@@ -158,8 +162,8 @@ TEST_F(DriverDeviceOnBus, SuperSpeedDeviceGetsCompanionsBosCapabilitiesAndIsochr
     bos.usb20ExtensionAttributes = 0x1E;
     bos.superSpeed = sim::BosLayout::SuperSpeed{};
     auto config = configurationWith({EndpointLayout{0x81, 2, 1024, 0, SuperSpeedCompanionLayout{15, 0, 0}, {}},
-                                      EndpointLayout{0x02, 2, 1024, 0, SuperSpeedCompanionLayout{0, 0, 0}, {}},
-                                      EndpointLayout{0x83, 0x05, 1024, 1, SuperSpeedCompanionLayout{1, 1, 4096}, {}}});
+                                     EndpointLayout{0x02, 2, 1024, 0, SuperSpeedCompanionLayout{0, 0, 0}, {}},
+                                     EndpointLayout{0x83, 0x05, 1024, 1, SuperSpeedCompanionLayout{1, 1, 4096}, {}}});
     plug(fx3Descriptors(0x0300, 9, {config}, sim::buildBos(bos)));
     CCyFX3DriverDevice device;
     ASSERT_TRUE(device.IsOpen());
@@ -202,7 +206,8 @@ TEST_F(DriverDeviceOnBus, MalformedTablesAreReportedAndTheDeviceIsNotOpened) {
     plug(fx3Descriptors(0x0300, 9, {configurationWith({})}, bos), "1-2");
     testing::internal::CaptureStderr();
     EXPECT_FALSE(device.Open(0));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "Wrong BOS Descriptor\nPlease correct firmware BOS descriptor table\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Wrong BOS Descriptor\nPlease correct firmware BOS descriptor table\n");
     EXPECT_FALSE(device.IsOpen());
 }
 

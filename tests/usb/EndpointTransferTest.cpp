@@ -25,7 +25,7 @@ public:
     std::deque<uint32_t> waitResults;  // per wait(); 0 when empty
     std::vector<uint32_t> waitTimeouts;
     uint32_t resultError = 0;
-    std::vector<uint8_t> deviceData;   // copied into the block's data area for IN transfers
+    std::vector<uint8_t> deviceData;  // copied into the block's data area for IN transfers
     uint32_t usbdStatus = 0;
     std::vector<Call> calls;
 

@@ -341,7 +341,8 @@ protected:
 };
 
 TEST_F(EepromLoader, UnknownSizeCodesAreRefusedWithoutARequest) {
-    for (unsigned code : {0u, 1u}) EXPECT_EQ(fx3->LoadImage(image(code, 4096), ImageTarget::I2cEeprom), LoadResult::UnknownEepromSize);
+    for (unsigned code : {0u, 1u})
+        EXPECT_EQ(fx3->LoadImage(image(code, 4096), ImageTarget::I2cEeprom), LoadResult::UnknownEepromSize);
     EXPECT_EQ(fx3->LoadImage(Bytes{'C', 'Y'}, ImageTarget::I2cEeprom), LoadResult::UnknownEepromSize);
     EXPECT_TRUE(device->vendorRequests().empty());
 }

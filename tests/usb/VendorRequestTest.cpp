@@ -162,7 +162,8 @@ TEST(EndpointTransfersOnBus, BulkInterruptAndIsochronousDataReachTheDevice) {
     auto device = std::make_shared<VendorDevice>(fx3Descriptors(
         0x0200, 64,
         {configurationWith({sim::EndpointLayout{0x81, 2, 512, 0, {}, {}}, sim::EndpointLayout{0x02, 2, 512, 0, {}, {}},
-                            sim::EndpointLayout{0x03, 3, 64, 1, {}, {}}, sim::EndpointLayout{0x04, 1, 256, 1, {}, {}}})}));
+                            sim::EndpointLayout{0x03, 3, 64, 1, {}, {}},
+                            sim::EndpointLayout{0x04, 1, 256, 1, {}, {}}})}));
     bus.plug(device);
     CCyFX3DriverDevice fx3;
     ASSERT_TRUE(fx3.IsOpen());

@@ -53,8 +53,7 @@ Value parseValue(const std::string& text) {
 }
 
 int noAnswer(std::ostream& err, const LinkClient::Options& options) {
-    err << "tyvo-client: no answer from the service on " << options.host << ":" << options.commandPort
-        << "\n";
+    err << "tyvo-client: no answer from the service on " << options.host << ":" << options.commandPort << "\n";
     return kNoAnswer;
 }
 
@@ -79,8 +78,8 @@ int get(LinkClient& client, const std::vector<std::string>& keys, std::ostream& 
     return status;
 }
 
-int set(LinkClient& client, const std::string& key, const std::string& text, std::ostream& out,
-        std::ostream& err, const LinkClient::Options& options) {
+int set(LinkClient& client, const std::string& key, const std::string& text, std::ostream& out, std::ostream& err,
+        const LinkClient::Options& options) {
     Value value = parseValue(text);
     if (value.typeCode() == 0) {
         err << "tyvo-client: " << text << " cannot be sent as a setting value\n";
@@ -98,14 +97,14 @@ int set(LinkClient& client, const std::string& key, const std::string& text, std
 
 void printEvent(const Tyvo::Message::Event& event, std::ostream& out) {
     switch (event.type()) {
-    case 412: out << event.log().text() << "\n"; break;
-    case 403:
-        for (const auto& [key, value] : fromConfigSettings(event.settings())) {
-            out << "configuration: " << key << " = " << json(value) << "\n";
-        }
-        break;
-    case 406: out << "background application mode changed\n"; break;
-    default: return;  // idle ticks and the like
+        case 412: out << event.log().text() << "\n"; break;
+        case 403:
+            for (const auto& [key, value] : fromConfigSettings(event.settings())) {
+                out << "configuration: " << key << " = " << json(value) << "\n";
+            }
+            break;
+        case 406: out << "background application mode changed\n"; break;
+        default: return;  // idle ticks and the like
     }
     out.flush();
 }
@@ -164,8 +163,10 @@ int runClient(const std::vector<std::string>& args, std::ostream& out, std::ostr
                 err << "tyvo-client: bad " << option.substr(2) << " " << argument << "\n";
                 return kUsage;
             }
-            if (option == "--port") options.commandPort = *n;
-            else options.timeout = std::chrono::milliseconds(*n);
+            if (option == "--port")
+                options.commandPort = *n;
+            else
+                options.timeout = std::chrono::milliseconds(*n);
         } else {
             err << "tyvo-client: unknown option " << option << "\n";
             usage(err);

@@ -90,16 +90,18 @@ void Register(const std::string& phase) {
 void PrintFigures(const benchsupport::RatioReporter& reporter, const std::string& phase) {
     double read = 0, write = 0, stack = 0, plain = 0, direct = 0;
     if (!reporter.Time(phase + "/WindowRead", &read) || !reporter.Time(phase + "/WindowWriteVerified", &write) ||
-        !reporter.Time(phase + "/ControlThroughStack", &stack) || !reporter.Time(phase + "/ControlPlainIoctl", &plain) ||
-        !reporter.Time(phase + "/ControlDirect", &direct))
+        !reporter.Time(phase + "/ControlThroughStack", &stack) ||
+        !reporter.Time(phase + "/ControlPlainIoctl", &plain) || !reporter.Time(phase + "/ControlDirect", &direct))
         return;
     // Times are in microseconds per iteration.
-    std::printf("%s: memory window read %.0f bytes/s (%.1f us a byte, 2 requests), verified write %.0f bytes/s "
-                "(%.1f us a byte, 3 requests)\n",
-                phase.c_str(), kCalibrationSize / read * 1e6, read / kCalibrationSize, 16 / write * 1e6, write / 16);
-    std::printf("%s: one control request %.2f us through the stack vs %.3f us calling the emulator = %.0fx; "
-                "a plain V4L2 request on the same node %.2f us (stack / plain = %.2f)\n",
-                phase.c_str(), stack, direct, stack / direct, plain, stack / plain);
+    std::printf(
+        "%s: memory window read %.0f bytes/s (%.1f us a byte, 2 requests), verified write %.0f bytes/s "
+        "(%.1f us a byte, 3 requests)\n",
+        phase.c_str(), kCalibrationSize / read * 1e6, read / kCalibrationSize, 16 / write * 1e6, write / 16);
+    std::printf(
+        "%s: one control request %.2f us through the stack vs %.3f us calling the emulator = %.0fx; "
+        "a plain V4L2 request on the same node %.2f us (stack / plain = %.2f)\n",
+        phase.c_str(), stack, direct, stack / direct, plain, stack / plain);
 }
 
 }  // namespace

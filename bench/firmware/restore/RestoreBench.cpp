@@ -6,9 +6,9 @@
 // emulation itself costs per transfer). Also the peak resident memory of the
 // tool itself, run end to end under tyvo-sim.
 
+#include "firmware/FirmwareLocation.h"
 #include "firmware/restore/CyBootLoaderDevice.h"
 #include "firmware/restore/CyBootProgrammerDevice.h"
-#include "firmware/FirmwareLocation.h"
 #include "sim/EmulatedUsbBus.h"
 #include "sim/Fx3Chip.h"
 #include "usb/UsbDriverPort.h"
@@ -122,8 +122,8 @@ libusb_device_handle* openWhenListed(libusb_context* usb, uint16_t productId) {
 
 bool replay(libusb_device_handle* h, const TransferRecord& r) {
     Bytes data = r.setup.deviceToHost() ? Bytes(r.setup.wLength) : r.data;
-    const int n = libusb_control_transfer(h, r.setup.bmRequestType, r.setup.bRequest, r.setup.wValue,
-                                          r.setup.wIndex, data.data(), r.setup.wLength, 10000);
+    const int n = libusb_control_transfer(h, r.setup.bmRequestType, r.setup.bRequest, r.setup.wValue, r.setup.wIndex,
+                                          data.data(), r.setup.wLength, 10000);
     return n >= 0;
 }
 

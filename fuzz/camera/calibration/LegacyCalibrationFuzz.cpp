@@ -22,8 +22,7 @@
 namespace {
 
 std::string wrap(const std::string& payload) {
-    const auto chunk = MakeChunkFile(
-        std::span(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()));
+    const auto chunk = MakeChunkFile(std::span(reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()));
     return "HEAD" + std::string(chunk.begin(), chunk.end());
 }
 
@@ -89,15 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) return 0;
     std::string file;
     switch (data[0] % 3) {
-        case 0:
-            file.assign(reinterpret_cast<const char*>(data + 1), size - 1);
-            break;
-        case 1:
-            file = wrap(std::string(reinterpret_cast<const char*>(data + 1), size - 1));
-            break;
-        default:
-            file = cameraFile(data + 1, size - 1);
-            break;
+        case 0: file.assign(reinterpret_cast<const char*>(data + 1), size - 1); break;
+        case 1: file = wrap(std::string(reinterpret_cast<const char*>(data + 1), size - 1)); break;
+        default: file = cameraFile(data + 1, size - 1); break;
     }
     std::istringstream in(file);
     const LegacyLoader loader(in);

@@ -28,13 +28,33 @@ TEST(CalibrationBlock, ChecksSignatureThenChecksumThenVersion) {
     auto fixSum = [](CalibrationBlock& b) { putWord(b, 152, calibrationChecksum(b)); };
     const std::pair<std::function<void(CalibrationBlock&)>, std::string> cases[] = {
         {[](CalibrationBlock& b) { b[1] = 'B'; }, signature},  // checksum now wrong too
-        {[&](CalibrationBlock& b) { b[0] = 'c'; fixSum(b); }, signature},
+        {[&](CalibrationBlock& b) {
+             b[0] = 'c';
+             fixSum(b);
+         },
+         signature},
         // Off by one with a version that would also be refused: checksum first.
-        {[](CalibrationBlock& b) { b[2] = 200; b[152] = static_cast<std::uint8_t>(b[152] + 1); }, checksum},
+        {[](CalibrationBlock& b) {
+             b[2] = 200;
+             b[152] = static_cast<std::uint8_t>(b[152] + 1);
+         },
+         checksum},
         {[](CalibrationBlock& b) { b[100] ^= 1; }, checksum},
-        {[&](CalibrationBlock& b) { b[2] = 128; fixSum(b); }, "accepted"},
-        {[&](CalibrationBlock& b) { b[2] = 129; fixSum(b); }, version},
-        {[&](CalibrationBlock& b) { b[2] = 255; fixSum(b); }, version},
+        {[&](CalibrationBlock& b) {
+             b[2] = 128;
+             fixSum(b);
+         },
+         "accepted"},
+        {[&](CalibrationBlock& b) {
+             b[2] = 129;
+             fixSum(b);
+         },
+         version},
+        {[&](CalibrationBlock& b) {
+             b[2] = 255;
+             fixSum(b);
+         },
+         version},
     };
     for (const auto& [damage, expected] : cases) {
         CalibrationBlock b = sampleBlock();

@@ -9,18 +9,16 @@
 // Lenses close to what controllers carry. Mild: f = 400 px on 640 x 480,
 // light barrel distortion. Wide: f = 220 px, strong rational radial term and
 // tangential terms of the usual size. Inverse coefficients not fitted.
-inline CameraParameters lensWith(float f, float cx, float cy, float p1, float p2, float k1, float k2,
-                                 float k3, float k4, float t, float u0, float v0, float a, float b,
-                                 float c) {
+inline CameraParameters lensWith(float f, float cx, float cy, float p1, float p2, float k1, float k2, float k3,
+                                 float k4, float t, float u0, float v0, float a, float b, float c) {
     return {f, cx, cy, p1, p2, k1, k2, k3, k4, 0, 0, t, u0, v0, a, b, c, 0, 0, 0, 0, 0, 0};
 }
 inline CameraParameters mildLens() {
-    return lensWith(400, 3.5f, -2.25f, 0.0002f, -0.0001f, 0.08f, -0.02f, 0.003f, 0.01f, 320, 1, -2,
-                    0.01f, -0.02f, 0.005f);
+    return lensWith(400, 3.5f, -2.25f, 0.0002f, -0.0001f, 0.08f, -0.02f, 0.003f, 0.01f, 320, 1, -2, 0.01f, -0.02f,
+                    0.005f);
 }
 inline CameraParameters wideLens() {
-    return lensWith(220, 4, -3, 0.001f, -0.0007f, 0.2f, 0.05f, 0, 0.05f, 180, -1.5f, 0.5f, -0.015f,
-                    0.01f, -0.008f);
+    return lensWith(220, 4, -3, 0.001f, -0.0007f, 0.2f, 0.05f, 0, 0.05f, 180, -1.5f, 0.5f, -0.015f, 0.01f, -0.008f);
 }
 inline CameraParameters fitted(CameraParameters c) {
     fitInverseRadial(c);

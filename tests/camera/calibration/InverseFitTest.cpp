@@ -45,7 +45,7 @@ TEST(RadialSamples, ErrorCountsWholePairsOnly) {
     s.count = 3;
     s.factor = {1.0, 1.0, 5.0, 2.0};
     s.radius = {1.0, 2.0, 3.0, 4.0};
-    const std::array<double, 6> identity{};  // G = 1 everywhere
+    const std::array<double, 6> identity{};        // G = 1 everywhere
     EXPECT_EQ(inverseFitError(s, identity), 0.0);  // the odd third sample is left out
     s.count = 4;
     EXPECT_DOUBLE_EQ(inverseFitError(s, identity), 3.0 * 16.0 + 4.0 * 1.0);

@@ -35,8 +35,8 @@ msg::LegacyCalibrationHeader twoCameras() {
     for (const CameraParameters& p : {mildLens(), wideLens()}) {
         msg::LegacyCalibration* camera = header.add_cameras();
         camera->set_camera(index);
-        putFloats(camera->mutable_map_x(), {p[L::Focal], p[L::CentreX], p[L::CentreY], p[L::P1], p[L::P2],
-                                            p[L::K1], p[L::K2], p[L::K3], p[L::K4], p[L::K5], p[L::K6]});
+        putFloats(camera->mutable_map_x(), {p[L::Focal], p[L::CentreX], p[L::CentreY], p[L::P1], p[L::P2], p[L::K1],
+                                            p[L::K2], p[L::K3], p[L::K4], p[L::K5], p[L::K6]});
         putFloats(camera->mutable_map_y(), {p[L::RectifiedFocal], p[L::RectifiedCentreX], p[L::RectifiedCentreY]});
         msg::CameraExtrinsic* e = camera->mutable_extrinsic();
         e->set_param_1(12 + index);
@@ -92,15 +92,17 @@ TEST(LegacyLoader, KeepsTheDefaultForAnyOtherFileAndReportsDamage) {
     const std::string readFailed = "error reading compressed chunk, file reported bad()\n";
     const std::string expandFailed = "error decompress chunk.\n";
     const std::string good = legacyFile(twoCameras().SerializeAsString());
-    auto with = [&good](std::size_t at, const std::string& bytes) { return std::string(good).replace(at, bytes.size(), bytes); };
+    auto with = [&good](std::size_t at, const std::string& bytes) {
+        return std::string(good).replace(at, bytes.size(), bytes);
+    };
     const std::pair<std::string, std::string> cases[] = {
         {with(3, "X"), ""},  // not ours: quietly the default
         {"", ""},
         {"HE", ""},
-        {good.substr(0, good.size() - 10), readFailed},  // cut short
-        {good.substr(0, 9), readFailed},                 // cut inside the sizes
-        {with(8, "\xff\xff\xff\xff"), readFailed},       // 4 GB stored: refused before allocating
-        {with(4, "\xff\xff\xff\xff"), expandFailed},     // 4 GB expanded: refused before allocating
+        {good.substr(0, good.size() - 10), readFailed},                   // cut short
+        {good.substr(0, 9), readFailed},                                  // cut inside the sizes
+        {with(8, "\xff\xff\xff\xff"), readFailed},                        // 4 GB stored: refused before allocating
+        {with(4, "\xff\xff\xff\xff"), expandFailed},                      // 4 GB expanded: refused before allocating
         {with(20, std::string(1, char(good[20] ^ 0x5A))), expandFailed},  // damaged stream
         {with(4, std::string(1, char(good[4] + 1))), expandFailed},       // size the stream does not give
     };

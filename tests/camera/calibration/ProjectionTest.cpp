@@ -16,8 +16,8 @@ double worstRoundTrip(const Calibration& c, int cam) {
     double worst = 0.0;
     for (int row = -240; row < 240; row += 3) {
         for (int column = -320; column < 320; column += 3) {
-            const auto pixel = rawPixelToRectified(p, c.matrix(Calibration::RawToRectified, cam),
-                                                   float(column), float(row));
+            const auto pixel =
+                rawPixelToRectified(p, c.matrix(Calibration::RawToRectified, cam), float(column), float(row));
             const float t = p[LensParam::RectifiedFocal];
             const auto raw = project(c, cam, (pixel.x - p[LensParam::RectifiedCentreX]) / t,
                                      (pixel.y - p[LensParam::RectifiedCentreY]) / t);
@@ -80,7 +80,8 @@ TEST_P(DistortionMaps, HoldTheFormulasAtEveryPixel) {
         for (int j = -240; j < 240; j += 37) {
             for (int i = -318; i <= 318; ++i) {
                 const auto raw = projectThrough(p, c.matrix(Calibration::RectifiedToRaw, cam), float(i), float(j));
-                const auto rect = rawPixelToRectified(p, c.matrix(Calibration::RawToRectified, cam), float(i), float(j));
+                const auto rect =
+                    rawPixelToRectified(p, c.matrix(Calibration::RawToRectified, cam), float(i), float(j));
                 ASSERT_EQ(m[0].at(i + 318, j + 240), raw.x + 318.0f) << i << "," << j;
                 ASSERT_EQ(m[1].at(i + 318, j + 240), raw.y + 240.0f);
                 ASSERT_EQ(m[4].at(i + 318, j + 240), rect.x + 318.0f);

@@ -53,13 +53,20 @@ TEST(DeviceClass, SerialPrefixesGiveTheRevisionClass) {
         int deviceClass;
     };
     const std::vector<Case> cases = {
-        {"OLDKIT", kDeviceClassOldKit},       {"OLDKIT1", kDeviceClassUnknown},
-        {"MKT-21123456789", kDeviceClassMkt21}, {"MKT-21900123", kDeviceClassQk},
-        {"MKT-21901", kDeviceClassMkt21},        {"MKT-2190", kDeviceClassMkt21},
-        {"MKT-36000111", kDeviceClassMkt36},  {"MKT-48000111", kDeviceClassMkt48},
-        {"MKT-57000111", kDeviceClassMkt57},  {"QK47016382590", kDeviceClassQk},
-        {"MKT-99000111", kDeviceClassUnknown}, {"MKT-2", kDeviceClassUnknown},
-        {"", kDeviceClassUnknown},            {"mkt-21000", kDeviceClassUnknown},
+        {"OLDKIT", kDeviceClassOldKit},
+        {"OLDKIT1", kDeviceClassUnknown},
+        {"MKT-21123456789", kDeviceClassMkt21},
+        {"MKT-21900123", kDeviceClassQk},
+        {"MKT-21901", kDeviceClassMkt21},
+        {"MKT-2190", kDeviceClassMkt21},
+        {"MKT-36000111", kDeviceClassMkt36},
+        {"MKT-48000111", kDeviceClassMkt48},
+        {"MKT-57000111", kDeviceClassMkt57},
+        {"QK47016382590", kDeviceClassQk},
+        {"MKT-99000111", kDeviceClassUnknown},
+        {"MKT-2", kDeviceClassUnknown},
+        {"", kDeviceClassUnknown},
+        {"mkt-21000", kDeviceClassUnknown},
     };
     for (const Case& c : cases) EXPECT_EQ(deviceClassForSerial(c.serial), c.deviceClass) << c.serial;
 }
@@ -77,7 +84,9 @@ public:
     bool setControl(int control, int) override { return control == 13; }
     void toggleOrientation() override {}
     void applyResolution(int h, int v) override { applied.push_back({h, v}); }
-    int verticalDivisor() const override { return forcedVertical ? forcedVertical : HardwareAbstraction::verticalDivisor(); }
+    int verticalDivisor() const override {
+        return forcedVertical ? forcedVertical : HardwareAbstraction::verticalDivisor();
+    }
 
     using HardwareAbstraction::setControlCached;
     std::vector<std::pair<int, int>> applied;

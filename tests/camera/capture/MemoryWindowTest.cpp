@@ -53,9 +53,12 @@ public:
     bool writeControl(int control, int value) override {
         log.push_back("put" + std::to_string(control));
         if (refused(control)) return false;
-        if (control == kMemoryAddressControl) address = static_cast<std::uint32_t>(value);
-        else if (control == kMemoryDataControl) memory[address] = static_cast<std::uint8_t>(value);
-        else return false;
+        if (control == kMemoryAddressControl)
+            address = static_cast<std::uint32_t>(value);
+        else if (control == kMemoryDataControl)
+            memory[address] = static_cast<std::uint8_t>(value);
+        else
+            return false;
         return true;
     }
 

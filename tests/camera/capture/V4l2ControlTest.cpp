@@ -66,9 +66,14 @@ TEST_F(V4l2Controls, Control12AndUnknownNumbersFail) {
 TEST_F(V4l2Controls, EachNumberedControlReachesItsStandardControl) {
     streaming();
     const std::vector<std::pair<int, UvcControl>> map = {
-        {3, UvcControl::IrisAbsolute}, {4, UvcControl::ZoomAbsolute}, {5, UvcControl::Brightness},
-        {6, UvcControl::Contrast},     {7, UvcControl::Hue},          {10, UvcControl::Gamma},
-        {11, UvcControl::BacklightCompensation}, {13, UvcControl::Gain},
+        {3, UvcControl::IrisAbsolute},
+        {4, UvcControl::ZoomAbsolute},
+        {5, UvcControl::Brightness},
+        {6, UvcControl::Contrast},
+        {7, UvcControl::Hue},
+        {10, UvcControl::Gamma},
+        {11, UvcControl::BacklightCompensation},
+        {13, UvcControl::Gain},
     };
     int n = 0;
     for (const auto& [control, uvc] : map) {

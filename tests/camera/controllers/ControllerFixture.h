@@ -12,9 +12,9 @@
 #include <sstream>
 #include <string>
 
+#include "camera/capture/TyvoCameraFactory.h"
 #include "camera/controllers/CyUVCDevice.h"
 #include "camera/controllers/OV580UVCDevice.h"
-#include "camera/capture/TyvoCameraFactory.h"
 #include "config/Config.h"
 #include "context/Autowired.h"
 #include "context/CoreContext.h"
@@ -59,9 +59,7 @@ protected:
         port = bus.plug(model);
     }
 
-    std::wstring path() const {
-        return devicePathFor(port, model->options().vendorId, model->options().productId);
-    }
+    std::wstring path() const { return devicePathFor(port, model->options().vendorId, model->options().productId); }
 
     // The device object in a device context of its own, with a frame
     // collector; the context runs once `run` is called.
@@ -101,7 +99,8 @@ protected:
         ASSERT_TRUE(eventually([&] {
             auto latest = frames->latest();
             return latest && latest->firstImage.height() == height;
-        })) << "no frames of height " << height;
+        })) << "no frames of height "
+            << height;
     }
 
     // The value the controller now holds for one of its controls.

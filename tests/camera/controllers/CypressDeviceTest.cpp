@@ -70,8 +70,11 @@ TEST_F(CypressDevice, FirstOpeningAuthenticatesAndSetsTheControllerUp) {
     // As fast as allowed: the rate control gets its cap.
     EXPECT_EQ(at(UvcControl::FocusAbsolute), 1000);
     for (int control : {1, 13, 14, 16, 17, 18, 19, 20})
-        EXPECT_EQ(device->cachedControl(control), control == 1 ? 200 : control == 13 ? 16 : control == 14 ? 1
-                                                  : control == 16 || control == 17 ? 0 : 1)
+        EXPECT_EQ(device->cachedControl(control), control == 1                     ? 200
+                                                  : control == 13                  ? 16
+                                                  : control == 14                  ? 1
+                                                  : control == 16 || control == 17 ? 0
+                                                                                   : 1)
             << control;
     // Control 5 is not mapped on this controller: nothing is cached.
     EXPECT_EQ(device->cachedControl(5), 0);
@@ -87,12 +90,11 @@ TEST_F(CypressDevice, ExposureBecomesExposureAndGain) {
         int gainCode;
     };
     const Case cases[] = {
-        {1.0, 1.0f, 200, 23},            // capped at the limit, the rest as gain 1.4375
-        {1.0, 0.00001f, 60, 16},         // raised to the shortest exposure
-        {1.0, 0.00025f, 200, 20},        // 200 µs and gain 1.25
-        {1.0, 0.00015f, 150, 16},
-        {0.5, 1.0f, 72, 16},             // a quarter of the limit: 71.875 µs
-        {2.0, 1.0f, 200, 23},            // the gain cap holds whatever the limit
+        {1.0, 1.0f, 200, 23},                           // capped at the limit, the rest as gain 1.4375
+        {1.0, 0.00001f, 60, 16},                        // raised to the shortest exposure
+        {1.0, 0.00025f, 200, 20},                       // 200 µs and gain 1.25
+        {1.0, 0.00015f, 150, 16}, {0.5, 1.0f, 72, 16},  // a quarter of the limit: 71.875 µs
+        {2.0, 1.0f, 200, 23},                           // the gain cap holds whatever the limit
         {1.0, -5.0f, 60, 16},
     };
     for (const Case& c : cases) {
@@ -212,20 +214,19 @@ TEST_F(CypressDevice, AlternateModeOnAndOff) {
 TEST_F(CypressDevice, RowWindowFromTheProjectedBox) {
     startCypress();
     struct Case {
-        int level;  // resolution request: vertical divisor 1, 2, 4
+        int level;          // resolution request: vertical divisor 1, 2, 4
         float top, bottom;  // rectified rows of the box
         int code;
         int centre;  // -1: near the middle (240), even
     };
     const Case cases[] = {
-        {2, -0.02f, 0.02f, 2, -1},   // a narrow band in the middle: a quarter of the rows
-        {2, -0.5f, -0.45f, 2, 60},   // near the top: the window stays on the sensor
-        {2, 0.45f, 0.5f, 2, 420},    // near the bottom
-        {2, -0.2f, 0.2f, 1, -1},     // more than 120 rows: half
-        {2, -0.4f, 0.4f, 0, 240},    // more than 240 rows: all of them
-        {1, -0.02f, 0.02f, 1, -1},   // half the rows at most
-        {1, -0.5f, -0.45f, 1, 120},
-        {0, -0.02f, 0.02f, 0, 240},  // all rows: the whole sensor
+        {2, -0.02f, 0.02f, 2, -1},                               // a narrow band in the middle: a quarter of the rows
+        {2, -0.5f, -0.45f, 2, 60},                               // near the top: the window stays on the sensor
+        {2, 0.45f, 0.5f, 2, 420},                                // near the bottom
+        {2, -0.2f, 0.2f, 1, -1},                                 // more than 120 rows: half
+        {2, -0.4f, 0.4f, 0, 240},                                // more than 240 rows: all of them
+        {1, -0.02f, 0.02f, 1, -1},                               // half the rows at most
+        {1, -0.5f, -0.45f, 1, 120}, {0, -0.02f, 0.02f, 0, 240},  // all rows: the whole sensor
     };
     for (const Case& c : cases) {
         device->onResolutionRequest(c.level);
@@ -258,12 +259,18 @@ TEST_F(CypressDevice, ControlMappingOntoCaptureControls) {
         std::int32_t sent;
     };
     const Case cases[] = {
-        {1, 321, UvcControl::ZoomAbsolute, 321},   {3, 5, UvcControl::IrisAbsolute, 5},
-        {7, 9, UvcControl::Hue, 9},                {13, 40, UvcControl::Gain, 40},
-        {14, 0, UvcControl::Gamma, 0},             {15, 2, UvcControl::BacklightCompensation, 2},
-        {17, 1, UvcControl::Contrast, 64},         {16, 1, UvcControl::Contrast, 65},
-        {18, 0, UvcControl::Contrast, 2},          {19, 0, UvcControl::Contrast, 3},
-        {20, 0, UvcControl::Contrast, 4},          {24, 200, UvcControl::Contrast, 200 * 64 + 5},
+        {1, 321, UvcControl::ZoomAbsolute, 321},
+        {3, 5, UvcControl::IrisAbsolute, 5},
+        {7, 9, UvcControl::Hue, 9},
+        {13, 40, UvcControl::Gain, 40},
+        {14, 0, UvcControl::Gamma, 0},
+        {15, 2, UvcControl::BacklightCompensation, 2},
+        {17, 1, UvcControl::Contrast, 64},
+        {16, 1, UvcControl::Contrast, 65},
+        {18, 0, UvcControl::Contrast, 2},
+        {19, 0, UvcControl::Contrast, 3},
+        {20, 0, UvcControl::Contrast, 4},
+        {24, 200, UvcControl::Contrast, 200 * 64 + 5},
         {25, 2, UvcControl::Contrast, 2 * 64 + 6},
     };
     for (const Case& c : cases) {
@@ -339,6 +346,7 @@ public:
         std::ofstream(LegacyLoader::pathForSerial(serial), std::ios::binary)
             << "HEAD" << std::string(chunk.begin(), chunk.end());
     }
+
 private:
     static void putFloats(Tyvo::Message::FloatImage* image, std::initializer_list<float> values) {
         std::string data;

@@ -90,8 +90,8 @@ TEST_F(EmbeddedDevice, FailedAuthenticationOnlyLogsAndFramesStillFlow) {
 
 TEST_F(EmbeddedDevice, GainCodesAndExposureLines) {
     startEmbedded();
-    const std::pair<int, int> gains[] = {{15, 0}, {16, 0},  {31, 15},  {32, 16},  {62, 31},   {63, 32},
-                                         {126, 48}, {252, 64}, {0, 0},  {100, 41}, {251, 63}, {1000, 111}};
+    const std::pair<int, int> gains[] = {{15, 0},   {16, 0},   {31, 15}, {32, 16},  {62, 31},  {63, 32},
+                                         {126, 48}, {252, 64}, {0, 0},   {100, 41}, {251, 63}, {1000, 111}};
     for (const auto& [gain, code] : gains) {
         EXPECT_EQ(OV580UVCDevice::sensorGainCode(gain), code) << gain;
         EXPECT_TRUE(embedded->setControl(13, gain));

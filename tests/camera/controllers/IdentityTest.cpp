@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "camera/controllers/ControllerIdentity.h"
 #include "camera/capture/HardwareAbstraction.h"
+#include "camera/controllers/ControllerIdentity.h"
 #include "camera/controllers/Sha1.h"
 #include "sim/controller/ControllerMemory.h"
 
@@ -75,7 +75,8 @@ TEST(SerialFromMessage, TextBlankAreaAndRepair) {
         // Fourteen characters: the last one is cut.
         {"ABCDEFGHIJKLMN", "ABCDEFGHIJKLM"},
     };
-    for (const auto& c : cases) EXPECT_EQ(serialFromAuthenticationMessage(messageWithSerial(c.area)), c.serial) << c.serial;
+    for (const auto& c : cases)
+        EXPECT_EQ(serialFromAuthenticationMessage(messageWithSerial(c.area)), c.serial) << c.serial;
 
     AuthenticationMessage blank{};
     blank.fill(0xFF);
@@ -146,15 +147,15 @@ TEST_P(Authentication, ChallengeAndResponse) {
     EXPECT_EQ(std::equal(message.begin() + 16, message.end(), memory.bytes(16, 4).begin()), true);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Controllers, Authentication,
-    ::testing::Values(AuthenticationCase{"Serial", "MKT-210012345", true, false, true, true},
-                      AuthenticationCase{"BlankWithOwnSalt", "", true, false, true, true},
-                      // The embedded form keeps the fixed salt; a blank
-                      // controller then hashes something else.
-                      AuthenticationCase{"BlankWithFixedSalt", "", false, false, false, false},
-                      AuthenticationCase{"SerialFixedSalt", "ZND-000000123", false, false, true, true},
-                      AuthenticationCase{"WrongAnswer", "MKT-210012345", true, true, false, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Controllers, Authentication,
+                         ::testing::Values(AuthenticationCase{"Serial", "MKT-210012345", true, false, true, true},
+                                           AuthenticationCase{"BlankWithOwnSalt", "", true, false, true, true},
+                                           // The embedded form keeps the fixed salt; a blank
+                                           // controller then hashes something else.
+                                           AuthenticationCase{"BlankWithFixedSalt", "", false, false, false, false},
+                                           AuthenticationCase{"SerialFixedSalt", "ZND-000000123", false, false, true,
+                                                              true},
+                                           AuthenticationCase{"WrongAnswer", "MKT-210012345", true, true, false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

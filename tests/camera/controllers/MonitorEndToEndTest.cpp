@@ -67,9 +67,9 @@ TEST_F(ControllerEndToEnd, OldFirmwareIsUpdatedAndTheControllerTakenAgain) {
     // The last context the monitor made is the updated controller's (the old
     // one may be taken once more while it leaves the bus).
     const bool streams = again && eventually([&] {
-        const std::size_t joined = joiner->joined();
-        return joined >= 2 && joiner->collector(joined - 1)->count() >= 3;
-    });
+                             const std::size_t joined = joiner->joined();
+                             return joined >= 2 && joiner->collector(joined - 1)->count() >= 3;
+                         });
     const std::string printed = testing::internal::GetCapturedStdout();
     const std::string errors = testing::internal::GetCapturedStderr();
     ASSERT_TRUE(updated);
@@ -95,11 +95,10 @@ TEST_F(ControllerEndToEnd, OldFirmwareIsUpdatedAndTheControllerTakenAgain) {
     EXPECT_EQ(again->serialNumber(), "MKT-210012345");
     EXPECT_TRUE(model->successor()->hostAuthenticated());
 
-    for (const char* line : {"Tyvo Controller detected: MKT-210012345",
-                             "Tyvo Controller firmware version 16 is out of date.",
-                             "Initiating firmware upgrade to version 17.", "Do not unplug your Tyvo Controller.",
-                             "Progress: 0%", "Progress: 90%", "Firmware update succeeded.",
-                             "Tyvo Controller disconnected: MKT-210012345"})
+    for (const char* line :
+         {"Tyvo Controller detected: MKT-210012345", "Tyvo Controller firmware version 16 is out of date.",
+          "Initiating firmware upgrade to version 17.", "Do not unplug your Tyvo Controller.", "Progress: 0%",
+          "Progress: 90%", "Firmware update succeeded.", "Tyvo Controller disconnected: MKT-210012345"})
         EXPECT_TRUE(logs->waitFor(line, nullptr, 2s)) << line;
     EXPECT_EQ(logs->countOf("Progress: 100%"), 0u);
     EXPECT_FALSE(monitor->IsRefused(path()));

@@ -27,7 +27,8 @@ std::vector<std::uint8_t> cypressRaw(int w, int h, Even even, Odd odd, const Tra
 }
 
 std::vector<std::uint8_t> flatRaw(int w, int h, int value, const Trailer& trailer = kTrailer) {
-    return cypressRaw(w, h, [value](int, int) { return value; }, [value](int, int) { return value; }, trailer);
+    return cypressRaw(
+        w, h, [value](int, int) { return value; }, [value](int, int) { return value; }, trailer);
 }
 
 }  // namespace
@@ -50,12 +51,16 @@ TEST(CypressTrailer, Decodes) {
 }
 
 TEST(CypressTrailer, ScaleAndRowCentre) {
-    struct Case { int height, rowOffset, shift; bool reversed; float scale, centre; };
+    struct Case {
+        int height, rowOffset, shift;
+        bool reversed;
+        float scale, centre;
+    };
     const Case cases[] = {
-        {240, 32, 0, false, 2.0f, 32 - 480 + 2.0f},   // adjustment = the scale
-        {240, 32, 0, true, 2.0f, 32 - 480 - 1.0f},    // reversed: -1
-        {480, 100, 0, false, 1.0f, 100 - 480},        // scale 1: (1 - 1) / 2
-        {480, 100, 1, false, 0.0f, 100 - 360 - 0.5f}, // scale 0: -0.5
+        {240, 32, 0, false, 2.0f, 32 - 480 + 2.0f},    // adjustment = the scale
+        {240, 32, 0, true, 2.0f, 32 - 480 - 1.0f},     // reversed: -1
+        {480, 100, 0, false, 1.0f, 100 - 480},         // scale 1: (1 - 1) / 2
+        {480, 100, 1, false, 0.0f, 100 - 360 - 0.5f},  // scale 0: -0.5
         {120, 64, 2, true, 1.0f, 64 - 300},
     };
     for (const Case& c : cases) {
@@ -76,7 +81,8 @@ protected:
 TEST_F(CypressFrames, SplitsBytesAndFillsTheRecord) {
     device.state.control5Request = 0.75f;
     device.state.control14 = 1;
-    const auto raw = cypressRaw(640, 240, [](int x, int y) { return (x + y) & 0x7F; }, [](int x, int) { return 0x80 | x; });
+    const auto raw = cypressRaw(
+        640, 240, [](int x, int y) { return (x + y) & 0x7F; }, [](int x, int) { return 0x80 | x; });
     const auto rec = frames.onRawFrame(123456, raw.data(), 640, 240, device.state);
     ASSERT_TRUE(rec);
     ASSERT_EQ(receivers.listener->count(), 1u);
@@ -112,7 +118,8 @@ TEST_F(CypressFrames, SplitsBytesAndFillsTheRecord) {
 TEST_F(CypressFrames, ReversedSwapsImagesAndCalibration) {
     device.state.control16 = 1;
     // The first image is now the odd bytes, and its trailer is read there.
-    auto raw = cypressRaw(320, 120, [](int, int) { return 9; }, [](int, int) { return 200; }, Trailer{});
+    auto raw = cypressRaw(
+        320, 120, [](int, int) { return 9; }, [](int, int) { return 200; }, Trailer{});
     for (int k = 0; k < 6; ++k) raw[2 * (320 * 120 - 6 + k) + 1] = kTrailer[k];
     const auto rec = frames.onRawFrame(1, raw.data(), 320, 120, device.state);
     ASSERT_TRUE(rec);
@@ -137,8 +144,11 @@ TEST_F(CypressFrames, DarkFramesAreDroppedBelow32) {
     device.state.control19 = 1;
     // The last line is trailer, not image: a bright byte there does not count.
     auto withPeak = [](int peak) {
-        return cypressRaw(640, 240, [peak](int x, int y) { return x == 100 && y == 50 ? peak : y == 239 ? 250 : 3; },
-                          [](int, int) { return 255; });
+        return cypressRaw(
+            640, 240, [peak](int x, int y) { return x == 100 && y == 50 ? peak
+                                                    : y == 239          ? 250
+                                                                        : 3; },
+            [](int, int) { return 255; });
     };
     const auto dark = withPeak(31);
     EXPECT_FALSE(frames.onRawFrame(1, dark.data(), 640, 240, device.state));
@@ -148,7 +158,8 @@ TEST_F(CypressFrames, DarkFramesAreDroppedBelow32) {
     device.state.control19 = 0;
     EXPECT_TRUE(frames.onRawFrame(3, dark.data(), 640, 240, device.state));
     device.state.control19 = 1;
-    EXPECT_TRUE(frames.onRawFrame(4, flatRaw(640, 240, 3, {0x10, 0, 0, 0x05, 0x06, 0x48}).data(), 640, 240, device.state));
+    EXPECT_TRUE(
+        frames.onRawFrame(4, flatRaw(640, 240, 3, {0x10, 0, 0, 0x05, 0x06, 0x48}).data(), 640, 240, device.state));
 }
 
 TEST_F(CypressFrames, RowOffsetIsKeptOnlyFromBinnedFrames) {

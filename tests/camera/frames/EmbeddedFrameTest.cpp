@@ -41,13 +41,14 @@ TEST_F(EmbeddedFrames, RightHalfIsTheFirstImageSmoothedAndDarkened) {
     device.state.verticalDivisor = 2;
     // The filter keeps a linear ramp down the lines, so each smoothed row
     // still tells which line it came from.
-    const auto raw = embeddedRaw(640, 241, [](int, int y) { return 40 + y; }, [](int, int y) { return 100 + (y % 32) * 4; });
+    const auto raw = embeddedRaw(
+        640, 241, [](int, int y) { return 40 + y; }, [](int, int y) { return 100 + (y % 32) * 4; });
     const auto rec = frames.onRawFrame(777, raw.data(), 640, 241, device.state);
     ASSERT_TRUE(rec);
     EXPECT_TRUE(rec->firstImage.width() == 640 && rec->firstImage.height() == 240 && rec->secondImage.height() == 240);
-    EXPECT_EQ(rec->firstImage.at(0, 10), 110);    // right half, line 10: 140 - 30
+    EXPECT_EQ(rec->firstImage.at(0, 10), 110);  // right half, line 10: 140 - 30
     EXPECT_EQ(rec->firstImage.at(639, 10), 110);
-    EXPECT_EQ(rec->secondImage.at(300, 10), 20);  // left half, line 10: 50 - 30
+    EXPECT_EQ(rec->secondImage.at(300, 10), 20);                                 // left half, line 10: 50 - 30
     for (int y : {0, 1, 238, 239}) EXPECT_EQ(rec->firstImage.at(5, y), 0) << y;  // not filtered
     EXPECT_EQ(rec->calibration.revision, 11);
     EXPECT_EQ(rec->distortionMap, device.map);
@@ -69,7 +70,8 @@ TEST_F(EmbeddedFrames, RightHalfIsTheFirstImageSmoothedAndDarkened) {
 
 TEST_F(EmbeddedFrames, ReversedTakesTheLeftHalfBottomUp) {
     device.state.control16 = 1;
-    const auto raw = embeddedRaw(320, 121, [](int, int y) { return 10 + y; }, flat(90));
+    const auto raw = embeddedRaw(
+        320, 121, [](int, int y) { return 10 + y; }, flat(90));
     const auto rec = frames.onRawFrame(5, raw.data(), 320, 121, device.state);
     ASSERT_TRUE(rec);
     EXPECT_EQ(rec->firstImage.at(17, 10), 10 + 109 - 30);  // image line 119 - 10

@@ -30,7 +30,8 @@ std::vector<std::uint8_t> referenceSmooth(const std::vector<std::uint8_t>& src, 
     std::vector<std::uint8_t> out(src.size(), 0);
     for (int y = 2; y < h - 2; ++y)
         for (int x = 0; x < w; ++x)
-            v[y * w + x] = tap(src[(y - 2) * w + x], src[(y - 1) * w + x], src[y * w + x], src[(y + 1) * w + x], src[(y + 2) * w + x]);
+            v[y * w + x] = tap(src[(y - 2) * w + x], src[(y - 1) * w + x], src[y * w + x], src[(y + 1) * w + x],
+                               src[(y + 2) * w + x]);
     for (int y = 2; y < h - 2; ++y)
         for (int x = 0; x < w; ++x) {
             auto at = [&](int dx) { return v[y * w + std::clamp(x + dx, 0, w - 1)]; };
@@ -69,7 +70,8 @@ TEST_F(FrameKernelPaths, SmoothingMatchesTheDefinitionOnEverySize) {
         // right halves are smoothed, read in place.
         const auto raw = randomBytes(std::size_t(w) * 2 * (h + 1), 99 + h);
         std::vector<std::uint8_t> right(std::size_t(w) * h);
-        for (int y = 0; y < h; ++y) std::copy_n(raw.begin() + std::ptrdiff_t(y) * 2 * w + w, w, right.begin() + std::ptrdiff_t(y) * w);
+        for (int y = 0; y < h; ++y)
+            std::copy_n(raw.begin() + std::ptrdiff_t(y) * 2 * w + w, w, right.begin() + std::ptrdiff_t(y) * w);
         const auto expected = referenceSmooth(right, w, h, 30);
         for (const FrameKernels* k : {&portable, &simd}) {
             std::vector<std::uint8_t> out(right.size(), 0xEE);

@@ -23,14 +23,14 @@ TEST(DevicePath, RefusesEverythingElse) {
     uint32_t vid = 7, pid = 7;
     const wchar_t* bad[] = {
         L"",
-        L"hid#vid_04b4&pid_00f3#1",   // not a USB device path
-        L"usb#vid_04b4&mi_00#1",      // composite child
-        L"usb#vid_&pid_00f3#1",       // no digits
-        L"usb#vid_04b4pid_00f3#1",    // missing &
-        L"usb#pid_00f3&vid_04b4#1",   // wrong order
-        L"usb#vid_04b4&pid_#1",       // no product digits
-        L"usb#vid_1ffffffff&pid_1#1", // does not fit
-        L"USB#VID_04B4&PID_00F3#1",   // paths are lower case
+        L"hid#vid_04b4&pid_00f3#1",    // not a USB device path
+        L"usb#vid_04b4&mi_00#1",       // composite child
+        L"usb#vid_&pid_00f3#1",        // no digits
+        L"usb#vid_04b4pid_00f3#1",     // missing &
+        L"usb#pid_00f3&vid_04b4#1",    // wrong order
+        L"usb#vid_04b4&pid_#1",        // no product digits
+        L"usb#vid_1ffffffff&pid_1#1",  // does not fit
+        L"USB#VID_04B4&PID_00F3#1",    // paths are lower case
     };
     for (const wchar_t* path : bad) {
         EXPECT_FALSE(ParseDevicePath(path, &vid, &pid)) << std::wstring(path).size();

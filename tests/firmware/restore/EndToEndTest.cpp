@@ -89,15 +89,15 @@ TEST(EndToEnd, AFaultAtOneTransferGivesTheStagesOutcomeAndAReplugRestores) {
     // block, then the jump.
     const std::size_t jump = 6 * RamBlocks(std::string(TYVO_FIRMWARE_FOLDER) + "/app0.img") + 1;
     const FaultCase cases[] = {
-        {"1:error:1", Outcome::Restored},                  // first open: opened again
-        {"1:error:2@A0", Outcome::Restored},               // first read-back
-        {"1:error:5@A0", Outcome::Stage1Error1},           // last write of block 1
-        {"1:unplug:8@A0", Outcome::Stage1Error1},          // block 2, pass 1
-        {"1:timeout:3@A0", Outcome::Restored},             // pass 2 write never answers
+        {"1:error:1", Outcome::Restored},          // first open: opened again
+        {"1:error:2@A0", Outcome::Restored},       // first read-back
+        {"1:error:5@A0", Outcome::Stage1Error1},   // last write of block 1
+        {"1:unplug:8@A0", Outcome::Stage1Error1},  // block 2, pass 1
+        {"1:timeout:3@A0", Outcome::Restored},     // pass 2 write never answers
         {"1:error:" + std::to_string(jump) + "@A0", Outcome::Stage1DoneWithoutRestart},
-        {"2:unplug:1", Outcome::Stage2NotOpened},          // gone while being opened
-        {"2:error:2@C4", Outcome::Stage2Error7},           // first status poll
-        {"2:timeout:1@C4", Outcome::Stage2Error7},         // the erase never answers
+        {"2:unplug:1", Outcome::Stage2NotOpened},   // gone while being opened
+        {"2:error:2@C4", Outcome::Stage2Error7},    // first status poll
+        {"2:timeout:1@C4", Outcome::Stage2Error7},  // the erase never answers
         {"2:unplug:40@C2", Outcome::Stage2Error1},
     };
     for (const auto& c : cases) {

@@ -41,13 +41,13 @@ std::vector<TransferRole> ClassifyTransfers(const std::vector<tyvo::sim::Transfe
 
 const char* OutcomeName(Outcome outcome) {
     switch (outcome) {
-    case Outcome::Restored: return "restored";
-    case Outcome::Stage1NotOpened: return "stage 1 cannot open";
-    case Outcome::Stage1Error1: return "stage 1 error 1";
-    case Outcome::Stage1DoneWithoutRestart: return "stage 1 done, no restart";
-    case Outcome::Stage2NotOpened: return "stage 2 cannot open";
-    case Outcome::Stage2Error1: return "stage 2 error 1";
-    case Outcome::Stage2Error7: return "stage 2 error 7";
+        case Outcome::Restored: return "restored";
+        case Outcome::Stage1NotOpened: return "stage 1 cannot open";
+        case Outcome::Stage1Error1: return "stage 1 error 1";
+        case Outcome::Stage1DoneWithoutRestart: return "stage 1 done, no restart";
+        case Outcome::Stage2NotOpened: return "stage 2 cannot open";
+        case Outcome::Stage2Error1: return "stage 2 error 1";
+        case Outcome::Stage2Error7: return "stage 2 error 7";
     }
     return "?";
 }
@@ -75,41 +75,37 @@ Outcome ExpectedOutcome(int stage, FaultKind kind, const std::vector<TransferRol
     const Outcome firstLoadFails = stage == 1 ? Outcome::Stage1Error1 : Outcome::Stage2Error7;
 
     switch (role.kind) {
-    case Kind::DeviceOrConfigurationRead:
-    case Kind::OtherOpenRequest:
-        if (role.open == 1) {
-            // The device is opened a second time: only a device that is gone
-            // stays unopened.
-            return unplug ? notOpened : Outcome::Restored;
-        }
-        if (unplug) return EssentialReadFrom(roles, i) ? notOpened : firstLoadFails;
-        return role.kind == Kind::DeviceOrConfigurationRead ? notOpened : Outcome::Restored;
-    case Kind::RamWrite:
-    case Kind::RamRead:
-        // The first two passes may fail; a device that is gone fails the third.
-        return unplug || role.pass == 3 ? Outcome::Stage1Error1 : Outcome::Restored;
-    case Kind::Jump:
-        return Outcome::Stage1DoneWithoutRestart;
-    case Kind::Erase:
-    case Kind::StatusPoll:
-        return Outcome::Stage2Error7;
-    case Kind::FlashWrite:
-        return Outcome::Stage2Error1;
-    case Kind::Other:
-        break;
+        case Kind::DeviceOrConfigurationRead:
+        case Kind::OtherOpenRequest:
+            if (role.open == 1) {
+                // The device is opened a second time: only a device that is gone
+                // stays unopened.
+                return unplug ? notOpened : Outcome::Restored;
+            }
+            if (unplug) return EssentialReadFrom(roles, i) ? notOpened : firstLoadFails;
+            return role.kind == Kind::DeviceOrConfigurationRead ? notOpened : Outcome::Restored;
+        case Kind::RamWrite:
+        case Kind::RamRead:
+            // The first two passes may fail; a device that is gone fails the third.
+            return unplug || role.pass == 3 ? Outcome::Stage1Error1 : Outcome::Restored;
+        case Kind::Jump: return Outcome::Stage1DoneWithoutRestart;
+        case Kind::Erase:
+        case Kind::StatusPoll: return Outcome::Stage2Error7;
+        case Kind::FlashWrite: return Outcome::Stage2Error1;
+        case Kind::Other: break;
     }
     return Outcome::Restored;
 }
 
 std::string ExpectedOutput(Outcome outcome) {
     switch (outcome) {
-    case Outcome::Restored: return SuccessfulRestoreOutput();
-    case Outcome::Stage1NotOpened: return kStage1Header + kNotOpened;
-    case Outcome::Stage1Error1: return kStage1Header + ErrorLine(1, 1);
-    case Outcome::Stage1DoneWithoutRestart: return kStage1Header + kDone;
-    case Outcome::Stage2NotOpened: return kStage1Header + kDone + kStage2Header + kNotOpened;
-    case Outcome::Stage2Error1: return kStage1Header + kDone + kStage2Header + ErrorLine(1, 2);
-    case Outcome::Stage2Error7: return kStage1Header + kDone + kStage2Header + ErrorLine(7, 2);
+        case Outcome::Restored: return SuccessfulRestoreOutput();
+        case Outcome::Stage1NotOpened: return kStage1Header + kNotOpened;
+        case Outcome::Stage1Error1: return kStage1Header + ErrorLine(1, 1);
+        case Outcome::Stage1DoneWithoutRestart: return kStage1Header + kDone;
+        case Outcome::Stage2NotOpened: return kStage1Header + kDone + kStage2Header + kNotOpened;
+        case Outcome::Stage2Error1: return kStage1Header + kDone + kStage2Header + ErrorLine(1, 2);
+        case Outcome::Stage2Error7: return kStage1Header + kDone + kStage2Header + ErrorLine(7, 2);
     }
     return {};
 }

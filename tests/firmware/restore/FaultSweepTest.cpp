@@ -48,8 +48,8 @@ protected:
         for (const std::size_t k : chosen) {
             ++tried;
             const Outcome expected = ExpectedOutcome(stage, kind, roles, k);
-            SCOPED_TRACE("stage " + std::to_string(stage) + ", " + tyvo::sim::faultKindName(kind) +
-                         " at transfer " + std::to_string(k) + ", expecting: " + OutcomeName(expected));
+            SCOPED_TRACE("stage " + std::to_string(stage) + ", " + tyvo::sim::faultKindName(kind) + " at transfer " +
+                         std::to_string(k) + ", expecting: " + OutcomeName(expected));
             Controller controller(bus);
             const FaultRule rule{kind, static_cast<unsigned>(k), {}, {}, false};
             auto loader = controller.plug();

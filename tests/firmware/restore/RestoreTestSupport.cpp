@@ -1,8 +1,8 @@
 #include "tests/firmware/restore/RestoreTestSupport.h"
 
+#include "firmware/FirmwareLocation.h"
 #include "firmware/restore/CyBootLoaderDevice.h"
 #include "firmware/restore/CyBootProgrammerDevice.h"
-#include "firmware/FirmwareLocation.h"
 #include "sim/host/ExpectedFlash.h"
 #include "tools/ChunkWriter.h"
 #include "tools/SyntheticImages.h"
@@ -73,8 +73,7 @@ std::shared_ptr<StandardUsbDevice> Controller::awaitBootProgrammer(std::chrono::
 
 std::string FlashProblem(Fx3Chip& chip, const FirmwareImage& controllerImage) {
     std::string why;
-    const auto expected =
-        tyvo::sim::host::PersonalisedImage(controllerImage, tyvo::sim::host::kRestoredSerial, why);
+    const auto expected = tyvo::sim::host::PersonalisedImage(controllerImage, tyvo::sim::host::kRestoredSerial, why);
     if (!expected) return "cannot work out the expected image: " + why;
     return tyvo::sim::host::CompareFlash(chip.flash().contents(), tyvo::sim::host::PaddedToPages(*expected),
                                          expected->size());
@@ -99,7 +98,8 @@ Attempt RunAttempt(Controller& controller, const RestoreStageSettings& settings,
         // Stage 1 always ends with an exception; its output tells how.
     }
     const std::string afterStage1 = console.out();
-    if (afterStage1.size() >= kDone.size() && afterStage1.compare(afterStage1.size() - kDone.size(), kDone.size(), kDone) == 0) {
+    if (afterStage1.size() >= kDone.size() &&
+        afterStage1.compare(afterStage1.size() - kDone.size(), kDone.size(), kDone) == 0) {
         if (auto programmer = controller.awaitBootProgrammer(std::chrono::seconds(5))) {
             if (beforeStage2) beforeStage2(*programmer);
             try {

@@ -160,8 +160,7 @@ TEST_F(RestoreTranscript, StageOneEndsWithAnEmptyDeviceExceptionAndAFailedLoadWi
     }
     EXPECT_EQ(console.out(), kStage1Header + ErrorLine(1, 1));
     EXPECT_NE(console.err().find("tyvo-reset: vendor request 0xA0 (wValue 0x"), std::string::npos) << console.err();
-    EXPECT_NE(console.err().find("bytes to the device) on usb#vid_04b4&pid_00f3#"), std::string::npos)
-        << console.err();
+    EXPECT_NE(console.err().find("bytes to the device) on usb#vid_04b4&pid_00f3#"), std::string::npos) << console.err();
 }
 
 TEST_F(RestoreTranscript, ReadBackDifferingInTheLastPassGivesError1InStage1) {
@@ -227,7 +226,7 @@ TEST_F(RestoreTranscript, BadBootProgrammerImagesGiveTheirCodesInStage1) {
     notCy[0] = 'X';
     // One section of 512 words announced in a 20-byte image: its first
     // block is longer than the whole image.
-    const FirmwareImage blockTooLong = {'C', 'Y', 0x1C, 0xB0, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00,
+    const FirmwareImage blockTooLong = {'C',  'Y',  0x1C, 0xB0, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00,
                                         0x00, 0x40, 1,    2,    3,    4,    5,    6,    7,    8};
     FirmwareImage cutShort = files.bootProgrammer();
     cutShort.resize(cutShort.size() / 2);

@@ -37,8 +37,7 @@ private:
 
 // A log server (its thread never started) and a collector of its lines in a
 // context.
-inline std::shared_ptr<LogLines> AddLogLines(const std::shared_ptr<CoreContext>& context,
-                                             std::ostream& console) {
+inline std::shared_ptr<LogLines> AddLogLines(const std::shared_ptr<CoreContext>& context, std::ostream& console) {
     context->AddMember(std::make_shared<EventLogServer>(std::make_shared<FakeLogClock>(), console));
     auto lines = std::make_shared<LogLines>();
     context->AddMember(lines);

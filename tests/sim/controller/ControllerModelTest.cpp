@@ -24,13 +24,15 @@ using Clock = std::chrono::steady_clock;
 
 Bytes Hex(const char* text) {
     Bytes out;
-    for (const char* p = text; p[0] && p[1]; p += 2) out.push_back(static_cast<uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
+    for (const char* p = text; p[0] && p[1]; p += 2)
+        out.push_back(static_cast<uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
     return out;
 }
 
 Bytes Read(const ControllerMemory& memory, uint32_t address, std::size_t length) {
     Bytes out;
-    for (std::size_t i = 0; i < length; ++i) out.push_back(memory.read(address + static_cast<uint32_t>(i), Clock::now()));
+    for (std::size_t i = 0; i < length; ++i)
+        out.push_back(memory.read(address + static_cast<uint32_t>(i), Clock::now()));
     return out;
 }
 
@@ -47,8 +49,8 @@ TEST(ControllerMemory, TheResponseIsTheDigestOfSerialSaltAndChallenge) {
     EXPECT_EQ(Read(memory, 20, 12), Bytes(digest.begin(), digest.begin() + 12));
     EXPECT_FALSE(memory.hostAuthenticated());
     Write(memory, 32, Bytes(digest.begin() + 12, digest.end()));
-    const uint32_t head = (digest[0] | digest[1] << 8 | digest[2] << 16 | static_cast<uint32_t>(digest[3]) << 24) ^
-                          0x5A1C7E93u;
+    const uint32_t head =
+        (digest[0] | digest[1] << 8 | digest[2] << 16 | static_cast<uint32_t>(digest[3]) << 24) ^ 0x5A1C7E93u;
     Write(memory, 44, {uint8_t(head), uint8_t(head >> 8), uint8_t(head >> 16), uint8_t(head >> 24)});
     EXPECT_TRUE(memory.hostAuthenticated());
     memory.setWrongAuthentication(true);

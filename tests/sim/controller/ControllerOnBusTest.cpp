@@ -38,9 +38,7 @@ std::vector<std::string> List(const std::string& folder) {
     return names;
 }
 
-int Request(int fd, unsigned long code, void* argument) {
-    return ::ioctl(fd, code, argument) == 0 ? 0 : errno;
-}
+int Request(int fd, unsigned long code, void* argument) { return ::ioctl(fd, code, argument) == 0 ? 0 : errno; }
 
 int SetControl(int fd, uint32_t id, int32_t value) {
     v4l2_control control{id, value};

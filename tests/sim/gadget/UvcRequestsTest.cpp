@@ -149,9 +149,9 @@ TEST_F(UvcRequestsTest, SignedControlsKeepTheirSign) {
 }
 
 TEST_F(UvcRequestsTest, UnknownControlsAndUnitsStallWithTheirReason) {
-    EXPECT_EQ(m_requests.handle(get(UVC_GET_CUR, kProcessingUnit, UVC_PU_WHITE_BALANCE_TEMPERATURE_CONTROL, 2), {})
-                  .status,
-              TransferStatus::Stalled);
+    EXPECT_EQ(
+        m_requests.handle(get(UVC_GET_CUR, kProcessingUnit, UVC_PU_WHITE_BALANCE_TEMPERATURE_CONTROL, 2), {}).status,
+        TransferStatus::Stalled);
     EXPECT_EQ(errorCode(), 0x06);
     EXPECT_EQ(m_requests.handle(get(UVC_GET_CUR, 9, 1, 2), {}).status, TransferStatus::Stalled);
     EXPECT_EQ(errorCode(), 0x05);

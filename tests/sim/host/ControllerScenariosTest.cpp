@@ -71,8 +71,7 @@ public:
             std::string error;
             EXPECT_TRUE(WriteChunkFile(image, base + ".dat", error)) << error;
             ControllerImageOptions plain = options;
-            if (mismatch)
-                plain.seed += 10;
+            if (mismatch) plain.seed += 10;
             const FirmwareImage written = MakeControllerImage(plain);
             std::ofstream(base + ".img", std::ios::binary)
                 .write(reinterpret_cast<const char*>(written.data()), static_cast<std::streamsize>(written.size()));

@@ -34,7 +34,8 @@ TEST(ExpectedFlash, TheRestoredSerialFillsTheMarkerAndSetsFlags0x09) {
     std::string why;
     const auto out = PersonalisedImage(image, kRestoredSerial, why);
     ASSERT_TRUE(out.has_value()) << why;
-    EXPECT_EQ(std::string(out->begin() + static_cast<std::ptrdiff_t>(at), out->begin() + static_cast<std::ptrdiff_t>(at + 13)),
+    EXPECT_EQ(std::string(out->begin() + static_cast<std::ptrdiff_t>(at),
+                          out->begin() + static_cast<std::ptrdiff_t>(at + 13)),
               "QK90352817466");
     EXPECT_EQ((*out)[at + 13], 0);
     EXPECT_EQ((*out)[at + 97], 0x09);

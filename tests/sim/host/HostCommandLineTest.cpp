@@ -29,8 +29,8 @@ TEST(ScenarioFault, ParsesStageKindIndexAndAnOptionalRequest) {
 }
 
 TEST(ScenarioFault, RefusesAnythingElse) {
-    for (const char* bad : {"", "1", "1:error", "3:error:1", "0:error:1", "1:bogus:1", "1:error:0", "1:error:",
-                            "1:error:x", "1:error:5@", "1:error:5@123", "1:error:5@zz", "1:error:-1"}) {
+    for (const char* bad : {"", "1", "1:error", "3:error:1", "0:error:1", "1:bogus:1", "1:error:0",
+                            "1:error:", "1:error:x", "1:error:5@", "1:error:5@123", "1:error:5@zz", "1:error:-1"}) {
         EXPECT_FALSE(ParseScenarioFault(bad).has_value()) << bad;
     }
 }
@@ -53,8 +53,8 @@ TEST_F(HostCommandLineTest, WithoutArgumentsRunsTheFirstScenarioOnTheToolBesideT
 }
 
 TEST_F(HostCommandLineTest, TheProgramFollowsTheDoubleDashWithItsOwnFirmwareFolder) {
-    const HostCommand c = parse({"--scenario=stage2-unplug", "--verbose", "--", "/b/app/tyvo-reset",
-                                 "--firmware-dir", "/fw", "--config", "/c.json"});
+    const HostCommand c = parse({"--scenario=stage2-unplug", "--verbose", "--", "/b/app/tyvo-reset", "--firmware-dir",
+                                 "/fw", "--config", "/c.json"});
     ASSERT_EQ(c.action, HostCommand::Action::Run);
     EXPECT_EQ(c.options.scenario, "stage2-unplug");
     EXPECT_TRUE(c.options.verbose);

@@ -44,8 +44,9 @@ const std::string kDialogue =
 TEST_F(Runner, AnswersBothPromptsAndForwardsTheOutputUnchanged) {
     Scenario scenario;
     EXPECT_EQ(run(kDialogue, scenario), 0);
-    EXPECT_EQ(forwarded, std::string(kBoxPrompt) + std::string(kPlugInRequest) +
-                             "try\nfail\ntry\nwin\nThen, select \"Resume Tracking\" in the Tyvo tray icon.\ngot [][]\n");
+    EXPECT_EQ(forwarded,
+              std::string(kBoxPrompt) + std::string(kPlugInRequest) +
+                  "try\nfail\ntry\nwin\nThen, select \"Resume Tracking\" in the Tyvo tray icon.\ngot [][]\n");
     EXPECT_TRUE(findings.empty());
 }
 
@@ -135,7 +136,8 @@ TEST_F(Runner, WhenVerboseTellsEachStepAndTheProgramsPeakMemory) {
 
 TEST_F(Runner, AProgramThatCannotStartIsAnError) {
     options.program = {"/nonexistent/tyvo-reset"};
-    ScenarioRunner runner(bus, options, [](std::string_view) {}, [](const std::string&) {});
+    ScenarioRunner runner(
+        bus, options, [](std::string_view) {}, [](const std::string&) {});
     EXPECT_THROW(runner.run(Scenario{}), std::runtime_error);
 }
 

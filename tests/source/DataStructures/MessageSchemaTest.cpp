@@ -58,17 +58,15 @@ TEST(MessageCompleteness, RequiredFieldsOfNestedMessagesCount) {
     EXPECT_FALSE(m.ParseFromString(fieldVarint(1, 100) + fieldBytes(2, fieldVarint(2, 7))));
     // A response needs both type and status.
     EXPECT_FALSE(m.ParseFromString(fieldVarint(1, 101) + fieldBytes(3, fieldVarint(1, 300))));
-    EXPECT_TRUE(m.ParseFromString(fieldVarint(1, 101) +
-                                  fieldBytes(3, fieldVarint(1, 300) + fieldVarint(2, 0))));
+    EXPECT_TRUE(m.ParseFromString(fieldVarint(1, 101) + fieldBytes(3, fieldVarint(1, 300) + fieldVarint(2, 0))));
 }
 
 TEST(MessageWireFormat, RequestFieldsSitAtTheirNumbers) {
     // An authentication request as a client writes it.
-    std::string auth = fieldBytes(3, "key") + fieldVarint(4, 702) + fieldVarint(5, 4242) +
-                       fieldBytes(6, "Title") + fieldBytes(7, "/usr/bin/app") +
-                       fieldBytes(8, "1.0.2+0");
-    std::string request = fieldVarint(1, 200) + fieldVarint(2, 77) + fieldBytes(200, auth) +
-                          fieldVarint(206, 0x5C000001);
+    std::string auth = fieldBytes(3, "key") + fieldVarint(4, 702) + fieldVarint(5, 4242) + fieldBytes(6, "Title") +
+                       fieldBytes(7, "/usr/bin/app") + fieldBytes(8, "1.0.2+0");
+    std::string request =
+        fieldVarint(1, 200) + fieldVarint(2, 77) + fieldBytes(200, auth) + fieldVarint(206, 0x5C000001);
     Message m;
     ASSERT_TRUE(m.ParseFromString(fieldVarint(1, 100) + fieldBytes(2, request)));
     ASSERT_TRUE(m.has_request());
@@ -116,8 +114,7 @@ TEST(MessageWireFormat, FieldsAreWrittenInNumberOrderAndArraysNest) {
     arr->add_elements()->set_string_value("s");
     std::string expectedValue = fieldBytes(9, fieldVarint(1, 1)) + fieldBytes(9, fieldBytes(6, "s"));
     std::string expected =
-        fieldVarint(1, 403) +
-        fieldBytes(403, fieldBytes(1, fieldBytes(1, "k") + fieldBytes(2, expectedValue)));
+        fieldVarint(1, 403) + fieldBytes(403, fieldBytes(1, fieldBytes(1, "k") + fieldBytes(2, expectedValue)));
     EXPECT_EQ(e.SerializeAsString(), expected);
 }
 
@@ -143,11 +140,11 @@ TEST(LegacyCalibrationFile, HeaderWithTwoCamerasParses) {
     std::string image = fieldVarint(2, 2) + fieldVarint(3, 2) + fieldBytes(4, floats);
     std::string extrinsic = fieldVarint(1, 1) + tag(4, 1) + std::string("\0\0\0\0\0\0\xF0\x3F", 8);
     auto camera = [&](int id) {
-        return fieldVarint(1, id) + fieldVarint(2, 640) + fieldVarint(3, 480) +
-               fieldBytes(4, extrinsic) + fieldBytes(5, image) + fieldBytes(6, image);
+        return fieldVarint(1, id) + fieldVarint(2, 640) + fieldVarint(3, 480) + fieldBytes(4, extrinsic) +
+               fieldBytes(5, image) + fieldBytes(6, image);
     };
-    std::string header = fieldVarint(1, 3) + fieldBytes(2, "HEAD") + fieldBytes(4, camera(0)) +
-                         fieldBytes(4, camera(1));
+    std::string header =
+        fieldVarint(1, 3) + fieldBytes(2, "HEAD") + fieldBytes(4, camera(0)) + fieldBytes(4, camera(1));
     LegacyCalibrationHeader h;
     ASSERT_TRUE(h.ParseFromString(header));
     ASSERT_EQ(h.cameras_size(), 2);

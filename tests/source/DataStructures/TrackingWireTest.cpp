@@ -178,8 +178,8 @@ std::string fill(Gesture& m, int s) {
     m.set_duration(int64_t{s} + 5000000000);
     m.set_progress(f + 6);
     m.set_radius(f + 11);
-    std::string out = i32(1, s + 1) + i32(3, s + 3) + i32(4, s + 4) + i64(5, int64_t{s} + 5000000000) +
-                      f32(6, f + 6) + f32(11, f + 11);
+    std::string out = i32(1, s + 1) + i32(3, s + 3) + i32(4, s + 4) + i64(5, int64_t{s} + 5000000000) + f32(6, f + 6) +
+                      f32(11, f + 11);
     out += len(12, fill(*m.mutable_position(), f + 100));
     out += len(13, fill(*m.mutable_direction(), f + 200));
     out += len(14, fill(*m.mutable_normal(), f + 300));
@@ -330,8 +330,6 @@ TEST(TrackingWireForm, EveryFieldSitsAtItsNumberWithItsEncoding) {
     expectWireForm<GlobalFrame>(12);
 }
 
-TEST(TrackingWireForm, WholeFrameWithOneOfEachPart) {
-    expectWireForm<Frame>(1000);
-}
+TEST(TrackingWireForm, WholeFrameWithOneOfEachPart) { expectWireForm<Frame>(1000); }
 
 }  // namespace
