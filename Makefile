@@ -5,6 +5,7 @@
 #                kernel's USB gadget side, in Debian's kernel under QEMU
 #   make bench   release build and the benchmarks
 #   make fuzz    libFuzzer build and a short run of every fuzz target
+#   make lint    formatting, layer order and clang-tidy
 
 JOBS     ?= $(shell nproc)
 FUZZ_SECONDS ?= 20
@@ -13,7 +14,7 @@ CMAKE_GEN = -G Ninja
 # information (enough for sanitizer stack traces, much quicker to build).
 TEST_FLAGS = -DTYVO_BENCH=OFF -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1
 
-.PHONY: all setup demo test test-asan test-tsan test-kernel bench fuzz build clean
+.PHONY: all setup demo test check test-asan test-tsan test-kernel bench fuzz lint build clean
 
 all: build
 
@@ -27,7 +28,14 @@ build: setup
 demo: build
 	build/release/app/tyvo-reset --simulate
 
-test: test-asan test-tsan test-kernel
+test: check test-asan test-tsan test-kernel
+
+# The quick checks first: formatting and the layer order (seconds).
+check: setup
+	scripts/lint --no-tidy
+
+lint: setup
+	scripts/lint
 
 test-asan: setup
 	cmake -S . -B build/asan $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Debug $(TEST_FLAGS) -DTYVO_SANITIZE=address,undefined
