@@ -1,10 +1,10 @@
 # tests/, bench/ and fuzz/ mirror the layer folders: tests/camera/capture
 # holds the tests of camera/capture. Every mirrored folder whose layer is
-# being built (TYVO_FOLDERS) is added; the others are named, so that a
+# being built (TYVO_BUILT_FOLDERS) is added; the others are named, so that a
 # partial build never drops tests without saying so.
 function(tyvo_add_mirrored_subdirectories)
   file(RELATIVE_PATH _mirror ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
-  foreach(dir IN LISTS TYVO_FOLDERS)
+  foreach(dir IN LISTS TYVO_BUILT_FOLDERS)
     if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
       add_subdirectory(${dir})
     endif()
@@ -13,7 +13,7 @@ function(tyvo_add_mirrored_subdirectories)
   set(_left_out)
   foreach(list IN LISTS _lists)
     get_filename_component(dir ${list} DIRECTORY)
-    if(NOT dir IN_LIST TYVO_FOLDERS AND NOT dir STREQUAL "support")
+    if(NOT dir IN_LIST TYVO_BUILT_FOLDERS AND NOT dir STREQUAL "support")
       list(APPEND _left_out ${_mirror}/${dir})
     endif()
   endforeach()
