@@ -1,11 +1,25 @@
 #include "sim/controller/ControllerMemory.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
 #include <stdexcept>
 
 namespace tyvo::sim {
+
+namespace {
+
+// The controller answers challenges on the emulation's worker thread, which
+// umockdev never joins. When that thread ends, its OpenSSL state is freed by
+// the thread's own clean-up; OpenSSL's handler at process exit then freed it
+// a second time (seen as a double free under AddressSanitizer when tyvo-sim
+// ended). Without the exit handler each piece is freed once: the thread's
+// state when the thread ends, the rest with the process. This must be the
+// process's first call into OpenSSL, hence a static initialiser.
+const bool kOpenSslWithoutExitHandler = OPENSSL_init_crypto(OPENSSL_INIT_NO_ATEXIT, nullptr) == 1;
+
+}  // namespace
 
 using namespace controller_memory;
 
