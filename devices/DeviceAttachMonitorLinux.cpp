@@ -1,5 +1,7 @@
 #include "devices/DeviceAttachMonitorLinux.h"
 
+#include <algorithm>
+
 #include <stdexcept>
 
 #include "devices/core/DevicePath.h"
@@ -20,8 +22,10 @@ void DeviceAttachMonitorLinux::Run() {
     }
 
     // Arrivals and leaves are not examined: each one triggers a full rescan.
-    const bool hotplug =
-        enumerator->startHotplug([this](UsbHotplugEvent, const UsbBusDevice&) { m_scanRequested = true; });
+    const bool hotplug = enumerator->startHotplug([this](UsbHotplugEvent event, const UsbBusDevice&) {
+        if (event == UsbHotplugEvent::Left) m_deviceLeft = true;
+        m_changeNoticed = true;
+    });
 
     Scan();
     FireMonitorStarted();
@@ -31,8 +35,15 @@ void DeviceAttachMonitorLinux::Run() {
         enumerator->handleEvents(hotplug ? std::chrono::milliseconds(500) : std::chrono::milliseconds(100));
         if (ShouldStop()) break;
         const auto now = std::chrono::steady_clock::now();
-        if (m_scanRequested.exchange(false) || (!hotplug && now - lastScan >= kFallbackRescanPeriod)) {
-            Scan();
+        const bool requested = m_scanRequested.exchange(false);
+        const bool noticed = m_changeNoticed.exchange(false);
+        if (requested || noticed || (!hotplug && now - lastScan >= kFallbackRescanPeriod)) {
+            const bool left = m_deviceLeft.exchange(false);
+            if (requested) {
+                Scan();
+            } else {
+                ScanOnChange(left);
+            }
             lastScan = std::chrono::steady_clock::now();
         }
     }
@@ -84,4 +95,24 @@ std::vector<PresentDevice> DeviceAttachMonitorLinux::PresentDevices() const {
     return present;
 }
 
-void DeviceAttachMonitorLinux::Scan() { Reconcile(PresentDevices()); }
+void DeviceAttachMonitorLinux::Scan() { ReconcileAndRemember(PresentDevices()); }
+
+bool DeviceAttachMonitorLinux::ChangedSince(const std::vector<PresentDevice>& present,
+                                            const std::vector<PresentDevice>& lastSeen, bool deviceLeft) {
+    const auto samePlace = [](const PresentDevice& a, const PresentDevice& b) {
+        return a.kind == b.kind && a.path == b.path;
+    };
+    return deviceLeft || present.size() != lastSeen.size() ||
+           !std::is_permutation(present.begin(), present.end(), lastSeen.begin(), samePlace);
+}
+
+void DeviceAttachMonitorLinux::ScanOnChange(bool deviceLeft) {
+    std::vector<PresentDevice> present = PresentDevices();
+    if (!ChangedSince(present, m_lastSeen, deviceLeft)) return;
+    ReconcileAndRemember(std::move(present));
+}
+
+void DeviceAttachMonitorLinux::ReconcileAndRemember(std::vector<PresentDevice> present) {
+    m_lastSeen = present;
+    Reconcile(m_lastSeen);
+}

@@ -137,3 +137,22 @@ TEST_F(LinuxMonitorTest, StoppingWakesTheMonitorPromptly) {
 }
 
 }  // namespace
+
+// A notice that changes nothing (the late arrival notice of a device a scan
+// already took, or a fallback poll) must not run a failed stage again; a
+// leave in between always counts, since the device may be back in its place.
+TEST(LinuxMonitorChange, OnlyADifferentSetOrALeaveIsAChange) {
+    const PresentDevice loader{kUsbClassDevice, L"usb#vid_04b4&pid_00f3#1-2"};
+    const PresentDevice programmer{kUsbClassDevice, L"usb#vid_04b4&pid_4720#1-2"};
+    const PresentDevice camera{kImageClassDevice, L"usb#vid_f182&pid_0003#1-3"};
+    const PresentDevice cameraAsUsb{kUsbClassDevice, L"usb#vid_f182&pid_0003#1-3"};
+    using M = DeviceAttachMonitorLinux;
+    EXPECT_FALSE(M::ChangedSince({}, {}, false));
+    EXPECT_FALSE(M::ChangedSince({programmer, camera}, {camera, programmer}, false)) << "order is no change";
+    EXPECT_TRUE(M::ChangedSince({programmer, camera}, {camera, programmer}, true)) << "a leave always counts";
+    EXPECT_TRUE(M::ChangedSince({programmer}, {loader}, false)) << "re-enumerated at the same port";
+    EXPECT_TRUE(M::ChangedSince({programmer}, {}, false));
+    EXPECT_TRUE(M::ChangedSince({}, {programmer}, false));
+    EXPECT_TRUE(M::ChangedSince({camera}, {cameraAsUsb}, false)) << "the kind is part of what was seen";
+    EXPECT_TRUE(M::ChangedSince({camera, camera}, {camera, programmer}, false));
+}
