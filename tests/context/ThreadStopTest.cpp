@@ -13,20 +13,11 @@
 #include "context/CoreContext.h"
 #include "context/CoreThread.h"
 #include "context/ExceptionFilter.h"
+#include "tests/support/Eventually.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-template <class Predicate>
-bool Eventually(Predicate predicate, std::chrono::milliseconds bound = 5000ms) {
-    auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 class Worker : public CoreThread {
 public:

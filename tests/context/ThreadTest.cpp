@@ -9,22 +9,11 @@
 #include "context/Autowired.h"
 #include "context/CoreContext.h"
 #include "context/CoreThread.h"
+#include "tests/support/Eventually.h"
 
 using namespace std::chrono_literals;
 
 namespace {
-
-// Waits for a condition with a bound, so that a broken build fails instead of
-// hanging.
-template <class Predicate>
-bool Eventually(Predicate predicate, std::chrono::milliseconds bound = 5000ms) {
-    auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 class Worker : public CoreThread {
 public:
