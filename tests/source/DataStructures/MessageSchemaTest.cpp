@@ -7,23 +7,14 @@
 #include <string>
 
 #include "source/DataStructures/Tyvo.pb.h"
+#include "tests/source/DataStructures/WireEncoder.h"
 
 namespace {
 
 using namespace Tyvo::Message;
 
-// Minimal hand encoder, so the expectations do not come from the library
-// under test.
-std::string varint(uint64_t v) {
-    std::string out;
-    while (v >= 0x80) {
-        out.push_back(static_cast<char>((v & 0x7F) | 0x80));
-        v >>= 7;
-    }
-    out.push_back(static_cast<char>(v));
-    return out;
-}
-std::string tag(uint32_t field, uint32_t wire) { return varint((uint64_t{field} << 3) | wire); }
+using wiretest::tag;
+using wiretest::varint;
 std::string fieldVarint(uint32_t field, uint64_t v) { return tag(field, 0) + varint(v); }
 std::string fieldBytes(uint32_t field, const std::string& bytes) {
     return tag(field, 2) + varint(bytes.size()) + bytes;

@@ -11,27 +11,18 @@
 #include <string>
 
 #include "source/DataStructures/Tyvo.pb.h"
+#include "tests/source/DataStructures/WireEncoder.h"
 
 namespace {
 
 using namespace Tyvo::Message;
 
-// Hand encoder (protocol-buffer wire types 0 varint, 1 fixed 64 bits,
-// 2 length-delimited, 5 fixed 32 bits), little-endian as on the wire.
-std::string varint(uint64_t v) {
-    std::string out;
-    while (v >= 0x80) {
-        out.push_back(static_cast<char>((v & 0x7F) | 0x80));
-        v >>= 7;
-    }
-    out.push_back(static_cast<char>(v));
-    return out;
-}
-std::string tag(uint32_t field, uint32_t wire) { return varint((uint64_t{field} << 3) | wire); }
+// Field encoders on top of the hand encoder, little-endian as on the wire.
+using wiretest::tag;
+using wiretest::varint;
 // int32 and int64 write negative numbers sign-extended to ten bytes.
 std::string i32(uint32_t field, int32_t v) { return tag(field, 0) + varint(static_cast<uint64_t>(int64_t{v})); }
 std::string i64(uint32_t field, int64_t v) { return tag(field, 0) + varint(static_cast<uint64_t>(v)); }
-std::string boolean(uint32_t field, bool v) { return tag(field, 0) + varint(v ? 1 : 0); }
 std::string f32(uint32_t field, float v) {
     uint32_t bits;
     std::memcpy(&bits, &v, sizeof bits);
