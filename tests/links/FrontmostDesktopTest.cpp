@@ -75,7 +75,11 @@ public:
             number.append(buffer, static_cast<size_t>(n));
         }
         close(fds[0]);
-        if (number.find('\n') != std::string::npos) m_display = ":" + number.substr(0, number.find('\n'));
+        // Built piece by piece: GCC 12 warns falsely (-Wrestrict) on ":" + string.
+        if (const auto end = number.find('\n'); end != std::string::npos) {
+            m_display = ":";
+            m_display.append(number, 0, end);
+        }
     }
     ~VirtualDisplay() {
         if (m_pid > 0) {
