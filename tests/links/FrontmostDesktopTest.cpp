@@ -17,6 +17,7 @@
 #include <fstream>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "links/FrontmostApplication.h"
 #include "tests/links/HostTestSupport.h"
@@ -75,10 +76,12 @@ public:
             number.append(buffer, static_cast<size_t>(n));
         }
         close(fds[0]);
-        // Built piece by piece: GCC 12 warns falsely (-Wrestrict) on ":" + string.
+        // The number turned into ":N" in place: GCC 12 warns falsely
+        // (-Wrestrict) when the name is built by concatenation.
         if (const auto end = number.find('\n'); end != std::string::npos) {
-            m_display = ":";
-            m_display.append(number, 0, end);
+            number.resize(end);
+            number.insert(number.begin(), ':');
+            m_display = std::move(number);
         }
     }
     ~VirtualDisplay() {
