@@ -35,6 +35,7 @@ check: setup
 	scripts/lint --no-tidy
 
 lint: setup
+	@scripts/setup --bench --fuzz
 	scripts/lint
 
 test-asan: setup

@@ -37,6 +37,7 @@ int RunUnderEmulation(const std::string& scenario, int argc, char* argv[]) {
         args.push_back(arg);
     }
     std::vector<char*> raw;
+    raw.reserve(args.size() + 1);
     for (auto& a : args) raw.push_back(a.data());
     raw.push_back(nullptr);
 

@@ -185,7 +185,7 @@ struct EmulatedUsbBus::Core : std::enable_shared_from_this<EmulatedUsbBus::Core>
         }
     }
 
-    std::string plug(std::shared_ptr<UsbDeviceModel> model, std::string chain) {
+    std::string plug(const std::shared_ptr<UsbDeviceModel>& model, std::string chain) {
         if (!model) return {};
         std::lock_guard lock(m_busLock);
         if (chain.empty()) {
@@ -325,8 +325,8 @@ EmulatedUsbBus::~EmulatedUsbBus() {
     m_core->testbed = nullptr;
 }
 
-std::string EmulatedUsbBus::plug(std::shared_ptr<UsbDeviceModel> model, std::string portChain) {
-    return m_core->plug(std::move(model), std::move(portChain));
+std::string EmulatedUsbBus::plug(const std::shared_ptr<UsbDeviceModel>& model, std::string portChain) {
+    return m_core->plug(model, std::move(portChain));
 }
 
 bool EmulatedUsbBus::unplug(const std::string& portChain) { return m_core->unplug(portChain); }

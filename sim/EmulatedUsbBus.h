@@ -53,7 +53,7 @@ public:
     // Plugs a model into a port (the next free "B-N" when none is given) and
     // returns the port chain; a null model plugs nothing and returns "".
     // Throws std::runtime_error when the port is taken or umockdev refuses.
-    std::string plug(std::shared_ptr<UsbDeviceModel> model, std::string portChain = {});
+    std::string plug(const std::shared_ptr<UsbDeviceModel>& model, std::string portChain = {});
     // False when nothing is plugged there.
     bool unplug(const std::string& portChain);
 

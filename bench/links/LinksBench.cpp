@@ -293,8 +293,8 @@ int main(int argc, char** argv) {
     std::vector<std::pair<std::string, std::string>> latency;
     for (int64_t size : kSizes) {
         const std::string raw = "BM_RawRoundTrip/" + std::to_string(size) + kSuffix;
-        latency.push_back({"BM_LinkRoundTrip/" + std::to_string(size) + "/1" + kSuffix, raw});
-        latency.push_back({"BM_LinkRoundTrip/" + std::to_string(size) + "/0" + kSuffix, raw});
+        latency.emplace_back("BM_LinkRoundTrip/" + std::to_string(size) + "/1" + kSuffix, raw);
+        latency.emplace_back("BM_LinkRoundTrip/" + std::to_string(size) + "/0" + kSuffix, raw);
     }
     reporter.PrintRatios(latency, "Round-trip latency, links / raw ZeroMQ (goal with cipher: at most 1.2):");
 

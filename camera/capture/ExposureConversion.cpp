@@ -6,6 +6,9 @@
 
 int exposureToLog2Seconds(int units100us) {
     if (units100us <= 0) return -13;
+    // Truncation of x + 0.5, not lround: the two differ below -0.5, and the
+    // camera's firmware counts its steps this way.
+    // NOLINTNEXTLINE(bugprone-incorrect-roundings)
     return static_cast<int>(std::log(0.8192 * units100us) * 1.44269 + 0.5) - 13;
 }
 

@@ -21,6 +21,14 @@ std::vector<std::string> entriesOf(const std::string& folder) {
     return names;
 }
 
+// folder + "/" + name in one allocation.
+std::string joined(const std::string& folder, const std::string& name) {
+    std::string path;
+    path.reserve(folder.size() + 1 + name.size());
+    path.append(folder).append(1, '/').append(name);
+    return path;
+}
+
 // The number of "videoN", or -1.
 long videoNumber(const std::string& name) {
     if (name.size() <= 5 || name.compare(0, 5, "video") != 0) return -1;
@@ -55,10 +63,10 @@ std::vector<VideoNode> videoNodesOf(const std::string& portChain, const std::str
     const std::string interfacePrefix = portChain + ":";
     for (const std::string& interface : entriesOf(device)) {
         if (interface.compare(0, interfacePrefix.size(), interfacePrefix) != 0) continue;
-        const std::string folder = device + "/" + interface + "/video4linux";
+        const std::string folder = joined(joined(device, interface), "video4linux");
         for (const std::string& name : entriesOf(folder)) {
             if (videoNumber(name) < 0) continue;
-            nodes.push_back(VideoNode{name, folder + "/" + name, devRoot + "/" + name});
+            nodes.push_back(VideoNode{name, joined(folder, name), joined(devRoot, name)});
         }
     }
     std::sort(nodes.begin(), nodes.end(),

@@ -31,7 +31,7 @@ std::string serialInControllerImage(const Fx3BootImageInfo& image) {
 
 std::function<std::shared_ptr<UsbDeviceModel>(Fx3Chip&, const Fx3BootImageInfo&)> controllerFirmwareBoot(
     UvcControllerOptions base) {
-    return [base](Fx3Chip&, const Fx3BootImageInfo& image) -> std::shared_ptr<UsbDeviceModel> {
+    return [base = std::move(base)](Fx3Chip&, const Fx3BootImageInfo& image) -> std::shared_ptr<UsbDeviceModel> {
         UvcControllerOptions options = base;
         options.memory.reset();
         options.serial = serialInControllerImage(image);

@@ -26,7 +26,7 @@ std::size_t pageSize() {
 
 void copyText(uint8_t* field, std::size_t size, const std::string& text) {
     std::memset(field, 0, size);
-    std::memcpy(field, text.data(), std::min(size - 1, text.size()));
+    std::copy_n(text.data(), std::min(size - 1, text.size()), field);
 }
 
 }  // namespace

@@ -49,8 +49,8 @@ std::string ConfigfsHex16(uint16_t value) {
     return text;
 }
 
-ConfigfsGadget::ConfigfsGadget(fs::path root, std::string name, std::string function)
-    : m_folder(std::move(root) / std::move(name)), m_function(std::move(function)) {}
+ConfigfsGadget::ConfigfsGadget(const fs::path& root, const std::string& name, std::string function)
+    : m_folder(root / name), m_function(std::move(function)) {}
 
 void ConfigfsGadget::write(const fs::path& relative, const std::string& value) const {
     const fs::path path = m_folder / relative;

@@ -22,7 +22,7 @@ public:
     // root: the usb_gadget folder of configfs; name: this gadget's folder;
     // function: the FunctionFS instance name (what the function file system
     // is then mounted with).
-    ConfigfsGadget(std::filesystem::path root, std::string name, std::string function);
+    ConfigfsGadget(const std::filesystem::path& root, const std::string& name, std::string function);
 
     // Makes the gadget's folders, the configuration and the function, with
     // the identity of descriptors. Throws std::runtime_error on failure.

@@ -30,7 +30,7 @@ TEST(CommandLine, AcceptedOptionsFillTheMap) {
     EXPECT_EQ(some.value("config"), "/etc/x.json");
     EXPECT_EQ(some.value("firmware-dir"), "/opt/fw");
     EXPECT_EQ(some.value("simulate"), "restore") << "the implicit scenario";
-    for (auto scenario : {std::vector<const char*>{"--simulate=late"}, {"--simulate", "late"}}) {
+    for (const auto& scenario : {std::vector<const char*>{"--simulate=late"}, {"--simulate", "late"}}) {
         CommandLineParser named;
         parse(named, scenario);
         EXPECT_EQ(named.value("simulate"), "late");

@@ -143,7 +143,7 @@ TEST_F(ConfigFileTest, UnwritableTargetsFailWithoutLeftovers) {
     ASSERT_TRUE(store.save("configuration"));
     EXPECT_EQ(Json::parse(readText(path)).size(), 1u) << "an unreadable file gives way to the section";
 
-    for (std::string target : {folder.file("missing/config.json"), folder.file("is-a-folder")}) {
+    for (const std::string& target : {folder.file("missing/config.json"), folder.file("is-a-folder")}) {
         std::filesystem::create_directories(folder.file("is-a-folder/child"));
         Config::Store other;
         Config::applyDefaults(other);

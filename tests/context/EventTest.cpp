@@ -37,7 +37,7 @@ public:
         try {
             rethrow();
         } catch (const std::runtime_error& e) {
-            seen.push_back(e.what());
+            seen.emplace_back(e.what());
         }
     }
     std::vector<std::string> seen;

@@ -65,7 +65,7 @@ void ExpectRefused(const ReadResult& result) {
 class ChunkFileTest : public ::testing::Test {
 protected:
     std::string Store(const std::vector<std::uint8_t>& bytes, const std::string& name = "x.dat") {
-        const std::string path = m_folder.file(name);
+        std::string path = m_folder.file(name);
         WriteBytes(path, bytes);
         return path;
     }

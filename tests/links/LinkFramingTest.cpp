@@ -243,7 +243,7 @@ TEST(LinkInputStream, ParserStoppingEarlyLeavesNoPartsBehind) {
     // A wrong wire type at once, followed by more parts of the same message.
     source.parts = {{std::string("\x0F", 1), true}, {"tail", true}, {"end", false}};
     std::string good = goodBytes();
-    source.parts.push_back({good, false});
+    source.parts.emplace_back(good, false);
     LinkEndpointCopyInputStream in(source, 1 << 20);
     Message m;
     ASSERT_TRUE(readFramedMessage(in, m, std::nullopt));

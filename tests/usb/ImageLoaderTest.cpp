@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 
 namespace tyvo::usbtest {
 namespace {
@@ -204,7 +205,7 @@ TEST_F(RamLoader, AnUnknownTargetIsCode2AndAnEmptyImageComesFirst) {
 class FlashLoader : public ::testing::Test {
 protected:
     void start(sim::Fx3Options options = {}) {
-        chip = Fx3Chip::create(options);
+        chip = Fx3Chip::create(std::move(options));
         chip->powerUp();
         const Bytes signature(sim::kBootProgrammerSignature, sim::kBootProgrammerSignature + 16);
         ASSERT_TRUE(chip->writeMemory(0x40000000, signature));

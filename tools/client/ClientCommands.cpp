@@ -177,7 +177,7 @@ int runClient(const std::vector<std::string>& args, std::ostream& out, std::ostr
         usage(err);
         return kUsage;
     }
-    const std::string command = args[i++];
+    const std::string& command = args[i++];
     const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
 
     std::optional<int> seconds;

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -104,9 +105,7 @@ void PrintFigures(const benchsupport::RatioReporter& reporter, const std::string
         phase.c_str(), stack, direct, stack / direct, plain, stack / plain);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     Setup setup;
     g_setup = &setup;
@@ -153,4 +152,17 @@ int main(int argc, char** argv) {
     setup.bus->stopTimers();
     benchmark::Shutdown();
     return 0;
+}
+
+}  // namespace
+
+// The emulated bus or camera may fail to come up; say why rather than
+// ending in std::terminate.
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "benchmark setup failed: %s\n", e.what());
+        return 1;
+    }
 }

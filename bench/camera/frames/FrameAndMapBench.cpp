@@ -206,16 +206,16 @@ void BM_RectifiedToRawMaps(benchmark::State& state) {
 void BM_OpenCVInitUndistortRectifyMap(benchmark::State& state) {
     cv::setNumThreads(static_cast<int>(state.range(0)));
     const CameraParameters& p = calibration().camera[0];
-    const cv::Matx33d camera(p[LensParam::Focal], 0, kWidth / 2 + p[LensParam::CentreX], 0, p[LensParam::Focal],
-                             kHeight / 2 + p[LensParam::CentreY], 0, 0, 1);
+    const cv::Matx33d camera(p[LensParam::Focal], 0, kWidth / 2.0 + p[LensParam::CentreX], 0, p[LensParam::Focal],
+                             kHeight / 2.0 + p[LensParam::CentreY], 0, 0, 1);
     // The rational model: k1 k2 p1 p2 k3 k4 k5 k6, here with the inverse
     // coefficients, which play the same role.
     const cv::Mat distortion =
         (cv::Mat_<double>(1, 8) << p[17], p[18], p[LensParam::P1], p[LensParam::P2], p[19], p[20], p[21], p[22]);
     const Matrix3& m = calibration().matrix(Calibration::Projection, 0);
     const cv::Matx33d rotation(m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7], m[8]);
-    const cv::Matx33d rectified(p[LensParam::RectifiedFocal], 0, kWidth / 2, 0, p[LensParam::RectifiedFocal],
-                                kHeight / 2, 0, 0, 1);
+    const cv::Matx33d rectified(p[LensParam::RectifiedFocal], 0, kWidth / 2.0, 0, p[LensParam::RectifiedFocal],
+                                kHeight / 2.0, 0, 0, 1);
     cv::Mat mapX[2], mapY[2];
     for (auto _ : state) {
         for (int c = 0; c < 2; ++c) {

@@ -61,7 +61,7 @@ std::string loadExpectingDefault(const std::string& bytes) {
     std::istringstream in(bytes);
     testing::internal::CaptureStdout();
     const LegacyLoader loader(in);
-    const std::string output = testing::internal::GetCapturedStdout();
+    std::string output = testing::internal::GetCapturedStdout();
     EXPECT_FALSE(loader.loaded());
     EXPECT_EQ(loader.calibration().camera[0][LensParam::RectifiedFocal], 1.0f);
     EXPECT_EQ(loader.calibration().camera[0][LensParam::Focal], 100.0f);

@@ -50,7 +50,7 @@ public:
     }
     bool writeControl(int control, int value) override {
         // What the cache held while the request was made.
-        seenAtRequest.push_back({cachedValue(control), dirtyControls().size()});
+        seenAtRequest.emplace_back(cachedValue(control), dirtyControls().size());
         (void)value;
         return !refuse;
     }

@@ -83,7 +83,7 @@ public:
     bool putControl(int, int) override { return true; }
     bool setControl(int control, int) override { return control == 13; }
     void toggleOrientation() override {}
-    void applyResolution(int h, int v) override { applied.push_back({h, v}); }
+    void applyResolution(int h, int v) override { applied.emplace_back(h, v); }
     int verticalDivisor() const override {
         return forcedVertical ? forcedVertical : HardwareAbstraction::verticalDivisor();
     }

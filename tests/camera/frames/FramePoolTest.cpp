@@ -134,7 +134,7 @@ TEST(FrameRecordConcurrency, ConsumersOnOtherThreadsOutliveTheDevice) {
                 EXPECT_EQ(r->firstImage.at(3, 3), static_cast<std::uint8_t>(r->frameIndex));
                 ++checked;
                 holding.push_back(std::move(r));
-                if (holding.size() > std::size_t(2 + c)) holding.erase(holding.begin());
+                if (holding.size() > 2 + std::size_t(c)) holding.erase(holding.begin());
             }
             std::lock_guard<std::mutex> lock(keptLock);
             for (auto& r : holding) keptPastDevice.push_back(std::move(r));

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <exception>
+#include <utility>
 
 namespace restoretest {
 
@@ -41,7 +42,8 @@ void FirmwareFiles::writeAll() {
     write("app2.dat", m_newerController);
 }
 
-Controller::Controller(EmulatedUsbBus& bus, Fx3Options options) : m_bus(bus), m_chip(Fx3Chip::create(options)) {
+Controller::Controller(EmulatedUsbBus& bus, Fx3Options options)
+    : m_bus(bus), m_chip(Fx3Chip::create(std::move(options))) {
     damageFlash();
 }
 

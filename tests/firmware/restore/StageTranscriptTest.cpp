@@ -188,12 +188,13 @@ TEST_F(RestoreTranscript, FailedFlashRequestsGiveTheirCodesInStage2) {
          "vendor request 0xC4 (wValue 0x0001, wIndex 0x0001, no data) on usb#vid_04b4&pid_4720#"},
         {"a status poll", FaultRule{FaultKind::Fail, 2, 0xC4, true, false}, 7, "1 byte from the device) on usb#"},
     };
+    const std::string beforeError = kStage1Header + kDone + kStage2Header;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         controller.plug();
         const Attempt attempt = RunAttempt(controller, TestSettings(),
                                            [&](StandardUsbDevice& programmer) { programmer.injectFault(c.fault); });
-        EXPECT_EQ(attempt.out, kStage1Header + kDone + kStage2Header + ErrorLine(c.code, 2));
+        EXPECT_EQ(attempt.out, beforeError + ErrorLine(c.code, 2));
         EXPECT_EQ(attempt.err.rfind("tyvo-reset: vendor request 0xC", 0), 0u) << attempt.err;
         EXPECT_NE(attempt.err.find(c.request), std::string::npos) << attempt.err;
         ExpectReplugRestores();

@@ -43,7 +43,7 @@ public:
     }
     void writeMemory(std::uint32_t address, const std::uint8_t* buffer, std::uint32_t length) override {
         if (failWrites) throw NotConnectedException();
-        writes.push_back({address, Bytes(buffer, buffer + length)});
+        writes.emplace_back(address, Bytes(buffer, buffer + length));
         sequence.push_back("write " + std::to_string(address));
     }
     bool putControl(int control, int value) override {
@@ -55,8 +55,8 @@ public:
         }
         return true;
     }
-    void fireFirmwareUpdateStarted(const std::string& s) override { sequence.push_back("started " + s); }
-    void fireFirmwareUpdateFinished() override { sequence.push_back("finished"); }
+    void fireFirmwareUpdateStarted(const std::string& s) override { sequence.emplace_back("started " + s); }
+    void fireFirmwareUpdateFinished() override { sequence.emplace_back("finished"); }
     const LogHandle& updateLog() const override { return log; }
 
     int version = 16;

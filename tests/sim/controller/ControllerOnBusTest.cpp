@@ -32,7 +32,7 @@ std::vector<std::string> List(const std::string& folder) {
     std::vector<std::string> names;
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* e = ::readdir(dir))
-            if (e->d_name[0] != '.') names.push_back(e->d_name);
+            if (e->d_name[0] != '.') names.emplace_back(e->d_name);
         ::closedir(dir);
     }
     return names;

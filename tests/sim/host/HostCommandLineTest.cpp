@@ -37,7 +37,7 @@ TEST(ScenarioFault, RefusesAnythingElse) {
 
 class HostCommandLineTest : public ::testing::Test {
 protected:
-    HostCommand parse(std::vector<std::string> args) { return ParseHostCommandLine(args, "/opt/tyvo", catalog); }
+    HostCommand parse(const std::vector<std::string>& args) { return ParseHostCommandLine(args, "/opt/tyvo", catalog); }
     const ScenarioCatalog catalog = BuiltInScenarios();
 };
 

@@ -53,7 +53,7 @@ TEST_F(Runner, AnswersBothPromptsAndForwardsTheOutputUnchanged) {
 TEST_F(Runner, StepsStartOnTheProgramsWordsInOrderAfterTheirDelays) {
     std::vector<std::string> done;
     Scenario scenario;
-    auto step = [&](std::string after, std::chrono::milliseconds delay) {
+    auto step = [&](const std::string& after, std::chrono::milliseconds delay) {
         ScenarioStep s;
         s.description = after;
         s.afterOutput = after;
