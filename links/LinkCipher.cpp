@@ -42,7 +42,7 @@ namespace {
 // point of doing several together is that each block's 16 rounds are one
 // long chain of dependent table look-ups, so interleaving independent
 // blocks keeps the processor busy while each look-up is under way.
-constexpr int kLanes = 4;
+constexpr int kLanes = 8;
 
 inline uint32_t roundF(const BF_LONG* s, uint32_t x) {
     return ((s[x >> 24] + s[0x100 + ((x >> 16) & 0xFF)]) ^ s[0x200 + ((x >> 8) & 0xFF)]) + s[0x300 + (x & 0xFF)];
