@@ -3,7 +3,9 @@
 #   make test    sanitizer builds and every test, then test-kernel
 #   make test-kernel  the release build against devices made real by the
 #                kernel's USB gadget side, in Debian's kernel under QEMU
-#   make bench   release build and the benchmarks
+#   make bench   release build and the benchmarks; ends with the table of
+#                every hot path against its goal, raw results as JSON in
+#                build/bench-results/
 #   make fuzz    libFuzzer build and a short run of every fuzz target
 #   make lint    formatting, layer order and clang-tidy
 
@@ -62,7 +64,7 @@ bench: setup
 	@scripts/setup --bench
 	cmake -S . -B build/release $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release
 	cmake --build build/release -j $(JOBS)
-	scripts/run-benchmarks build/release
+	scripts/run-benchmarks build/release build/bench-results
 
 fuzz: setup
 	@scripts/setup --fuzz

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <locale>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 #include "config/Json.h"
 
@@ -14,24 +16,37 @@
 
 ValueObject ValueObject::fromUnordered(container members) {
     ValueObject object;
-    auto byKey = [](const value_type& a, const value_type& b) { return a.first < b.first; };
     bool strictlyOrdered =
         std::adjacent_find(members.begin(), members.end(), [](const value_type& a, const value_type& b) {
             return !(a.first < b.first);
         }) == members.end();
-    if (!strictlyOrdered) {
-        // A stable sort keeps duplicates in text order, so the last of each
-        // run of equal keys is the one the text meant.
-        std::stable_sort(members.begin(), members.end(), byKey);
-        std::size_t out = 0;
-        for (std::size_t i = 0; i < members.size(); ++i) {
-            if (i + 1 < members.size() && members[i].first == members[i + 1].first) continue;
-            if (out != i) members[out] = std::move(members[i]);
-            ++out;
-        }
-        members.erase(members.begin() + static_cast<std::ptrdiff_t>(out), members.end());
+    if (strictlyOrdered) {
+        object.m_members = std::move(members);
+        return object;
     }
-    object.m_members = std::move(members);
+    // Sorts positions rather than members: a member (a string and a value)
+    // is costly to move, a position is not, so each member moves once, to
+    // its place. Equal keys stay in text order (ties go by position), so the
+    // last of each run of equal keys is the one the text meant.
+    const std::size_t n = members.size();
+    constexpr std::size_t kOnStack = 64;
+    uint32_t stackOrder[kOnStack];
+    std::vector<uint32_t> heapOrder;
+    uint32_t* order = stackOrder;
+    if (n > kOnStack) {
+        heapOrder.resize(n);
+        order = heapOrder.data();
+    }
+    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<uint32_t>(i);
+    std::sort(order, order + n, [&members](uint32_t a, uint32_t b) {
+        const int byKey = members[a].first.compare(members[b].first);
+        return byKey < 0 || (byKey == 0 && a < b);
+    });
+    object.m_members.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (i + 1 < n && members[order[i]].first == members[order[i + 1]].first) continue;
+        object.m_members.push_back(std::move(members[order[i]]));
+    }
     return object;
 }
 

@@ -38,6 +38,15 @@ public:
     void cfb64(const void* in, void* out, size_t length, const uint8_t* vector, bool encrypt) const;
 
 private:
+    // Enciphers the whole blocks that fit in `length` from the vector,
+    // leaves in `vector` the vector for what follows, and returns the bytes
+    // done.
+    size_t encipherBlocks(const void* in, void* out, size_t length, uint8_t* vector) const;
+    // Deciphers the whole groups of blocks that fit in `length` from the
+    // vector, leaves in `vector` the vector for what follows, and returns the
+    // bytes done (a multiple of the block size).
+    size_t decipherBlocks(const void* in, void* out, size_t length, uint8_t* vector) const;
+
     struct Schedule;
     std::unique_ptr<Schedule> m_schedule;  // read-only once built, shared by all threads
 };

@@ -21,25 +21,30 @@ public:
         for (const auto& run : runs) {
             if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
                 m_times[run.benchmark_name()] = run.GetAdjustedRealTime();
+                m_cpuTimes[run.benchmark_name()] = run.GetAdjustedCPUTime();
             }
         }
         ConsoleReporter::ReportRuns(runs);
     }
 
-    // Looks a result up by its full name (e.g. "BM_Fire/8").
-    bool Time(const std::string& name, double* time) const {
-        auto found = m_times.find(name);
-        if (found == m_times.end()) return false;
+    // Looks a result up by its full name (e.g. "BM_Fire/8"): the wall-clock
+    // time, or with `cpu` the processor time of this process (steadier on a
+    // shared machine for work done on the benchmark's own thread).
+    bool Time(const std::string& name, double* time, bool cpu = false) const {
+        const auto& times = cpu ? m_cpuTimes : m_times;
+        auto found = times.find(name);
+        if (found == times.end()) return false;
         *time = found->second;
         return true;
     }
 
     // Prints "label: ours / peer = ratio" for each pair that ran.
-    void PrintRatios(const std::vector<std::pair<std::string, std::string>>& pairs, const char* heading) const {
+    void PrintRatios(const std::vector<std::pair<std::string, std::string>>& pairs, const char* heading,
+                     bool cpu = false) const {
         std::printf("\n%s\n", heading);
         for (const auto& [ours, peer] : pairs) {
             double a = 0, b = 0;
-            if (Time(ours, &a) && Time(peer, &b) && b > 0) {
+            if (Time(ours, &a, cpu) && Time(peer, &b, cpu) && b > 0) {
                 std::printf("  %-40s / %-40s = %6.2f\n", ours.c_str(), peer.c_str(), a / b);
             } else {
                 std::printf("  %-40s / %-40s : not measured\n", ours.c_str(), peer.c_str());
@@ -49,6 +54,7 @@ public:
 
 private:
     std::map<std::string, double> m_times;
+    std::map<std::string, double> m_cpuTimes;
 };
 
 }  // namespace benchsupport

@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
+#include <random>
 #include <stdexcept>
+#include <string>
 
 #include "config/Value.h"
 
@@ -79,6 +82,36 @@ TEST(ValueAccess, ElementsAndMembers) {
     EXPECT_EQ(members.size(), 2u);
     EXPECT_EQ(members.get("a")->toInt(), 4) << "the later duplicate wins";
     EXPECT_EQ(members.get("z")->toInt(), 3);
+}
+
+// Members in any order, with repeated keys, on both sides of the size where
+// the sort's positions move from the stack to the heap: byte-wise key order,
+// one member per key, the later of equal keys winning, as a map assigned in
+// text order has it.
+TEST(ValueObjects, FromUnorderedAgreesWithAMapOnRandomMembers) {
+    std::mt19937 random(16);
+    for (std::size_t size : {0u, 1u, 2u, 3u, 17u, 63u, 64u, 65u, 66u, 200u, 1000u}) {
+        SCOPED_TRACE("size " + std::to_string(size));
+        // Few distinct keys for the larger sizes, so duplicates are common;
+        // keys share prefixes and include bytes above 0x7F.
+        std::uniform_int_distribution<int> pick(0, static_cast<int>(size / 2 + 1));
+        ValueObject::container members;
+        std::map<std::string, int> expected;
+        for (std::size_t i = 0; i < size; ++i) {
+            std::string key = "k" + std::to_string(pick(random));
+            if (i % 5 == 0) key += '\xC3';
+            members.emplace_back(key, Value(static_cast<int32_t>(i)));
+            expected[key] = static_cast<int>(i);
+        }
+        const auto object = ValueObject::fromUnordered(std::move(members));
+        ASSERT_EQ(object.size(), expected.size());
+        auto want = expected.begin();
+        for (const auto& [key, value] : object) {
+            EXPECT_EQ(key, want->first);
+            EXPECT_EQ(value.toInt(), want->second) << key;
+            ++want;
+        }
+    }
 }
 
 TEST(ValueConversions, EveryKindToEveryTarget) {

@@ -4,8 +4,13 @@
 
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
+
+// The one-block form the group deciphering must agree with.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/blowfish.h>
 
 #include "links/LinkCipher.h"
 #include "tests/links/LinkTestSupport.h"
@@ -93,6 +98,78 @@ TEST(LinkCipherParts, EachPartStartsFromAZeroVector) {
     EXPECT_EQ(inPlace, a);
     cipher.decipher(inPlace.data(), inPlace.data(), inPlace.size());
     EXPECT_EQ(inPlace, part);
+}
+
+// Deciphering takes several blocks at once and enciphering whole blocks as
+// words; OpenSSL's CFB64, which goes byte by byte, block after block, is the
+// reference. Random keys, vectors and text of random lengths, with every
+// length around a group of blocks present.
+TEST(LinkCipherGroups, BothDirectionsMatchTheOneBlockFormOnRandomLengths) {
+    std::mt19937 random(20261209);
+    auto randomBytes = [&](size_t n) {
+        Bytes out(n);
+        for (auto& b : out) b = static_cast<uint8_t>(random());
+        return out;
+    };
+    std::vector<size_t> lengths;
+    for (size_t n = 0; n <= 80; ++n) lengths.push_back(n);
+    for (int i = 0; i < 40; ++i) lengths.push_back(std::uniform_int_distribution<size_t>(81, 9000)(random));
+    lengths.push_back(131072);
+
+    for (size_t length : lengths) {
+        SCOPED_TRACE("length " + std::to_string(length));
+        const Bytes key = randomBytes(1 + random() % 56);
+        const Bytes vector = randomBytes(8);
+        const Bytes text = randomBytes(length);
+        LinkCipher cipher(key.data(), key.size());
+        BF_KEY reference;
+        BF_set_key(&reference, static_cast<int>(key.size()), key.data());
+
+        Bytes expected(length);
+        Bytes iv = vector;
+        int position = 0;
+        BF_cfb64_encrypt(text.data(), expected.data(), static_cast<long>(length), &reference, iv.data(), &position,
+                         BF_DECRYPT);
+
+        Bytes got(length);
+        cipher.cfb64(text.data(), got.data(), length, vector.data(), false);
+        ASSERT_EQ(got, expected);
+
+        // In place, as the links decipher a received part.
+        Bytes inPlace = text;
+        cipher.cfb64(inPlace.data(), inPlace.data(), length, vector.data(), false);
+        ASSERT_EQ(inPlace, expected);
+
+        // Enciphering, against the reference and back.
+        Bytes enciphered(length);
+        iv = vector;
+        position = 0;
+        BF_cfb64_encrypt(text.data(), enciphered.data(), static_cast<long>(length), &reference, iv.data(), &position,
+                         BF_ENCRYPT);
+        Bytes back(length);
+        cipher.cfb64(text.data(), back.data(), length, vector.data(), true);
+        ASSERT_EQ(back, enciphered);
+        cipher.cfb64(back.data(), back.data(), length, vector.data(), false);
+        ASSERT_EQ(back, text);
+    }
+}
+
+// The link's own form (link key, zero vector) against the one-block form.
+TEST(LinkCipherGroups, LinkPartsDecipherAsOneBlockAtATime) {
+    const auto key = LinkCipher::linkKey();
+    BF_KEY reference;
+    BF_set_key(&reference, static_cast<int>(key.size()), key.data());
+    std::string part(4099, '\0');
+    for (size_t i = 0; i < part.size(); ++i) part[i] = static_cast<char>(i * 7 + 3);
+    std::string expected(part.size(), '\0');
+    unsigned char iv[8] = {};
+    int position = 0;
+    BF_cfb64_encrypt(reinterpret_cast<const unsigned char*>(part.data()),
+                     reinterpret_cast<unsigned char*>(expected.data()), static_cast<long>(part.size()), &reference, iv,
+                     &position, BF_DECRYPT);
+    std::string got(part.size(), '\0');
+    LinkCipher().decipher(part.data(), got.data(), part.size());
+    EXPECT_EQ(got, expected);
 }
 
 TEST(LinkCipherParts, TcpPartsTravelEncipheredAndIdentical) {

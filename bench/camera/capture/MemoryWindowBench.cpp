@@ -10,7 +10,9 @@
 
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -105,7 +107,30 @@ void PrintFigures(const benchsupport::RatioReporter& reporter, const std::string
         phase.c_str(), stack, direct, stack / direct, plain, stack / plain);
 }
 
+// The library writes the results file anew on every run of benchmarks, and
+// this program runs twice (one phase each): the first phase's results are
+// kept next to it as <name>-open.json.
+std::string resultsFile(int argc, char** argv) {
+    const char* flag = "--benchmark_out=";
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], flag, std::strlen(flag)) == 0) return argv[i] + std::strlen(flag);
+    }
+    return {};
+}
+
+void keepFirstPhase(const std::string& file) {
+    if (file.empty()) return;
+    std::filesystem::path kept(file);
+    kept.replace_filename(kept.stem().string() + "-open" + kept.extension().string());
+    std::error_code error;
+    std::filesystem::copy_file(file, kept, std::filesystem::copy_options::overwrite_existing, error);
+    if (error)
+        std::fprintf(stderr, "cannot keep the first phase's results as %s: %s\n", kept.c_str(),
+                     error.message().c_str());
+}
+
 int Run(int argc, char** argv) {
+    const std::string results = resultsFile(argc, argv);
     benchmark::Initialize(&argc, argv);
     Setup setup;
     g_setup = &setup;
@@ -138,6 +163,7 @@ int Run(int argc, char** argv) {
     benchsupport::RatioReporter reporter;
     Register("Open");
     benchmark::RunSpecifiedBenchmarks(&reporter, "^Open/");
+    keepFirstPhase(results);
     gate->open();
     Register("Streaming");
     benchmark::RunSpecifiedBenchmarks(&reporter, "^Streaming/");
