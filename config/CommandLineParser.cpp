@@ -18,18 +18,20 @@ constexpr unsigned long kMaxWaitSeconds = 86400;
 constexpr const char kExitStatuses[] =
     "\n"
     "Exit status:\n"
-    "  0      success (restore done; --list found at least one device; --help/--version)\n"
-    "  1      an unexpected internal error\n"
-    "  2      bad command line\n"
-    "  3      no Tyvo device attached (--list) or none arrived within --wait (--yes)\n"
-    "  4      permission denied opening the device (see the udev rule)\n"
-    "  5      the boot programmer did not appear within --wait after stage 1\n"
-    "  6      firmware files missing, unreadable or refused\n"
-    "  7      read-back verification found a difference that rewriting did not mend\n"
-    "  10+N   stage 1 failed with load result N (11..19)\n"
-    "  20+N   stage 2 failed with load result N (21..29)\n"
-    "Without --yes a failed stage does not end the tool: unplug and replug the controller.\n"
-    "With --yes a controller in normal operation is left alone: the run ends with status 0.\n";
+    "  0     success (restore done; --list found a device; --help, --version)\n"
+    "  1     an unexpected internal error\n"
+    "  2     bad command line\n"
+    "  3     no Tyvo device attached (--list), or none arrived within --wait (--yes)\n"
+    "  4     permission denied opening the device (see the udev rule)\n"
+    "  5     the boot programmer did not appear within --wait after stage 1\n"
+    "  6     firmware files missing, unreadable or refused\n"
+    "  7     read-back verification found a difference that rewriting did not mend\n"
+    "  10+N  stage 1 failed with load result N (11..19)\n"
+    "  20+N  stage 2 failed with load result N (21..29)\n"
+    "\n"
+    "Without --yes a failed stage does not end the tool: unplug and replug the\n"
+    "controller. With --yes a controller in normal operation is left alone: the run\n"
+    "ends with status 0 (run without --yes to have old firmware updated in place).\n";
 
 // Options that only make sense beside others, and values the map cannot
 // check by type.

@@ -14,6 +14,9 @@ void ProgressMeter::start(uint64_t total, Clock::time_point now) {
 void ProgressMeter::update(uint64_t done, Clock::time_point now) {
     // Work reported beyond its total is complete, not more than complete.
     m_done = std::min(done, m_total);
+    // Until bytes move (a flash being erased), the clock does not run: the
+    // rate is that of the bytes, not of the wait before them.
+    if (m_done == 0) m_started = now;
     m_now = std::max(now, m_started);
 }
 

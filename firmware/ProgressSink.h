@@ -35,8 +35,9 @@ public:
     uint64_t total() const { return m_total; }
     // 0..100; a work of no bytes is complete.
     unsigned percent() const;
-    // Bytes per second since the start; nullopt until some time has passed
-    // and some bytes are done.
+    // Bytes per second since the last update that had no bytes done (the
+    // start, or the end of a step that moved none); nullopt until some time
+    // has passed and some bytes are done.
     std::optional<double> rate() const;
     // The time the rest needs at the rate so far; nullopt without a rate.
     std::optional<std::chrono::seconds> remaining() const;

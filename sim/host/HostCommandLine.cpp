@@ -99,7 +99,7 @@ std::string HostUsage(const ScenarioCatalog& catalog) {
         "                        (hexadecimal, e.g. C2), fails; KIND is error, stall,\n"
         "                        timeout, unplug, corrupt or garbage\n"
         "  --timing              the devices take the time real ones take\n"
-        "  --slow-flash          the flash takes 5 ms a page, so writing it takes seconds\n"
+        "  --slow-flash          the flash takes 2 ms a page, so writing it takes seconds\n"
         "  --devices LIST        for the scenario \"devices\": what is on the bus from the\n"
         "                        start, comma-separated: boot-loader, boot-programmer,\n"
         "                        controller, embedded (FX3 modes take =SERIAL)\n"

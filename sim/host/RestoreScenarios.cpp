@@ -24,7 +24,8 @@ constexpr auto kReplugPause = 1000ms;
 
 // A flash this slow takes seconds to write the image: long enough to watch
 // the tool's progress line move.
-constexpr auto kSlowPageProgram = std::chrono::milliseconds(5);
+constexpr auto kSlowPageProgram = std::chrono::milliseconds(2);
+constexpr auto kSlowSectorErase = std::chrono::milliseconds(100);
 
 constexpr const char kStage1Done[] = "Restoring firmware (Part 1/2)\n   ... Done\n";
 constexpr const char kStage2Done[] =
@@ -58,7 +59,10 @@ std::shared_ptr<RestoreRig> makeRig(const HostOptions& options) {
     rig->expectedFlash = PaddedToPages(*personalised);
     Fx3Options chip;
     chip.timing.enabled = options.timing || options.slowFlash;
-    if (options.slowFlash) chip.timing.pageProgram = kSlowPageProgram;
+    if (options.slowFlash) {
+        chip.timing.pageProgram = kSlowPageProgram;
+        chip.timing.sectorErase = kSlowSectorErase;
+    }
     rig->chip = Fx3Chip::create(chip);
     rig->chip->flash().load(0, Bytes(image->begin(), image->begin() + static_cast<std::ptrdiff_t>(image->size() / 2)));
     return rig;

@@ -53,7 +53,7 @@ struct HostOptions {
     bool timing = false;
     // Steps of the scenario are told on standard error as they happen.
     bool verbose = false;
-    // The flash programs pages slowly (5 ms a page, with the timing on), so
+    // The flash programs pages slowly (2 ms a page, with the timing on), so
     // that writing it takes seconds: for watching the tool's progress.
     bool slowFlash = false;
     // The program runs unattended (it was given --yes): it prints its
