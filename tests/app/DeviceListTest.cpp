@@ -56,16 +56,9 @@ const Mode kModes[] = {
     {"embedded", "05a9:f580", "embedded-controller", "embedded controller", "Tyvo Embedded Controller"},
 };
 
-TEST(DeviceList, OneDeviceInEachModeIsOneLineAndOneObject) {
+TEST(DeviceList, OneDeviceInEachModeIsOneObject) {
     for (const Mode& mode : kModes) {
         SCOPED_TRACE(mode.device);
-        const auto text = List(mode.device, false);
-        EXPECT_EQ(text.status, 0) << text.err;
-        const std::string line = std::string(mode.identity) + "  " + mode.description;
-        EXPECT_EQ(text.out.rfind(line, 0), 0u) << text.out;
-        EXPECT_NE(text.out.find("  1-1  release 1.00  serial -\n"), std::string::npos) << text.out;
-        EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 1);
-
         const auto json = List(mode.device, true);
         EXPECT_EQ(json.status, 0) << json.err;
         const std::string path = "usb#vid_" + std::string(mode.identity).substr(0, 4) + "&pid_" +
@@ -77,27 +70,43 @@ TEST(DeviceList, OneDeviceInEachModeIsOneLineAndOneObject) {
     }
 }
 
-TEST(DeviceList, TwoDevicesAreListedEachWithItsPlaceAndSerial) {
-    // Two FX3 chips (one with a serial-number string), then a controller
-    // beside a boot programmer.
-    const auto text = List("boot-loader=SN-0042,boot-programmer", false);
-    EXPECT_EQ(text.status, 0) << text.err;
-    EXPECT_EQ(std::count(text.out.begin(), text.out.end(), '\n'), 2) << text.out;
-    EXPECT_NE(text.out.find("04b4:00f3  FX3 boot loader"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("1-1  release 1.00  serial SN-0042\n"), std::string::npos) << text.out;
-    EXPECT_NE(text.out.find("04b4:4720  FX3 boot programmer"), std::string::npos) << text.out;
+// Two devices at a time, the four modes in two runs, as lines and as JSON.
+TEST(DeviceList, TwoDevicesAreListedEachWithItsModePlaceAndSerial) {
+    const auto fx3 = List("boot-loader=SN-0042,boot-programmer", false);
+    EXPECT_EQ(fx3.status, 0) << fx3.err;
+    EXPECT_EQ(std::count(fx3.out.begin(), fx3.out.end(), '\n'), 2) << fx3.out;
+    EXPECT_NE(fx3.out.find("04b4:00f3  FX3 boot loader                   1-1  release 1.00  serial SN-0042\n"),
+              std::string::npos)
+        << fx3.out;
+    EXPECT_NE(fx3.out.find("04b4:4720  FX3 boot programmer               1-2  release 1.00  serial -\n"),
+              std::string::npos)
+        << fx3.out;
 
-    const auto json = List("boot-loader=SN-0042,boot-programmer", true);
-    EXPECT_EQ(json.status, 0) << json.err;
-    const std::string lines = WithPython(json.out,
-                                         "print('\\n'.join(sorted(d['bus_path'] + ' ' + d['kind'] + ' ' + "
-                                         "str(d['serial']) for d in data)))");
-    EXPECT_EQ(lines, "1-1 boot-loader SN-0042\n1-2 boot-programmer None\n") << json.out;
+    const auto fx3Json = List("boot-loader=SN-0042,boot-programmer", true);
+    EXPECT_EQ(fx3Json.status, 0) << fx3Json.err;
+    EXPECT_EQ(WithPython(fx3Json.out,
+                         "print('\\n'.join(sorted(d['bus_path'] + ' ' + d['kind'] + ' ' + "
+                         "str(d['serial']) for d in data)))"),
+              "1-1 boot-loader SN-0042\n1-2 boot-programmer None\n")
+        << fx3Json.out;
 
-    const auto mixed = List("controller,embedded", true);
-    EXPECT_EQ(mixed.status, 0) << mixed.err;
-    EXPECT_EQ(WithPython(mixed.out, "print(' '.join(sorted(d['identity'] for d in data)))"), "05a9:f580 f182:0003\n")
-        << mixed.out;
+    const auto controllers = List("controller,embedded", false);
+    EXPECT_EQ(controllers.status, 0) << controllers.err;
+    EXPECT_EQ(std::count(controllers.out.begin(), controllers.out.end(), '\n'), 2) << controllers.out;
+    EXPECT_NE(controllers.out.find("f182:0003  controller in normal operation    1-1  release 1.00  serial -\n"),
+              std::string::npos)
+        << controllers.out;
+    EXPECT_NE(controllers.out.find("05a9:f580  embedded controller               1-2  release 1.00  serial -\n"),
+              std::string::npos)
+        << controllers.out;
+
+    const auto controllersJson = List("controller,embedded", true);
+    EXPECT_EQ(controllersJson.status, 0) << controllersJson.err;
+    EXPECT_EQ(WithPython(controllersJson.out,
+                         "print(' '.join(sorted(d['identity'] + '@' + d['bus_path'] "
+                         "for d in data)))"),
+              "05a9:f580@1-2 f182:0003@1-1\n")
+        << controllersJson.out;
 }
 
 TEST(DeviceList, TheSimulateOptionListsTheScenariosDevices) {
