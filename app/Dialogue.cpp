@@ -30,6 +30,10 @@ void WriteLines(std::ostream& out, const char* const (&lines)[N]) {
 
 void WriteBanner(std::ostream& out) { WriteLines(out, kBanner); }
 
+void WriteTitle(std::ostream& out) {
+    for (std::size_t i = 0; i < 3; ++i) out << kBanner[i] << std::endl;
+}
+
 void WaitForEnter(std::istream& in) { in.get(); }
 
 void WritePlugInRequest(std::ostream& out) { WriteLines(out, kPlugIn); }

@@ -11,6 +11,10 @@
 // empty line after the box.
 void WriteBanner(std::ostream& out);
 
+// Only the first lines of the banner, the title and its rule with the empty
+// line after them: the unattended run has no box to press Enter in.
+void WriteTitle(std::ostream& out);
+
 // Waits for Enter. Any key sequence that ends with Enter continues; end of
 // input (or an unreadable input) continues as well.
 void WaitForEnter(std::istream& in);

@@ -3,16 +3,28 @@
 // The entry point only assembles the platform in the global context and leads
 // the user through the dialogue; the restore itself runs on the device
 // monitor's thread when the controller is plugged in, inside the
-// constructors of the device objects. The main thread never returns: the
-// process ends when the restore has succeeded and the user presses Enter, or
-// when the user stops it.
+// constructors of the device objects. Without options the main thread never
+// returns: the process ends when the restore has succeeded and the user
+// presses Enter, or when the user stops it. With --yes it waits, within
+// bounds, for the outcome and ends with a status that tells it; --list
+// only looks at the bus.
+
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
+#include <memory>
+#include <string>
 #include <thread>
 
+#include "app/DeviceList.h"
 #include "app/Dialogue.h"
+#include "app/ProgressLine.h"
 #include "app/Simulation.h"
+#include "app/Unattended.h"
 #include "config/CommandLineParser.h"
 #include "config/Config.h"
 #include "config/ConfigDefaults.h"
@@ -22,9 +34,70 @@
 #include "devices/DeviceAttachMonitorLinux.h"
 #include "devices/DeviceModelManifest.h"
 #include "firmware/FirmwareLocation.h"
+#include "firmware/restore/RestoreSession.h"
 #include "links/LinkManager.h"
 #include "links/ResourceHost.h"
 #include "logging/EventLogServer.h"
+#include "usb/UsbBusEnumerator.h"
+
+namespace {
+
+constexpr int kStatusNoDevice = 3;
+constexpr std::chrono::seconds kDefaultWait{60};
+
+// tyvo-reset --list [--json]
+int ListDevices(bool json) {
+    UsbBusEnumerator bus;
+    if (const uint32_t error = bus.initError()) {
+        std::cerr << "tyvo-reset: cannot start USB access: " << std::strerror(static_cast<int>(error)) << std::endl;
+        return 1;
+    }
+    const std::vector<ListedDevice> devices = ListTyvoDevices(DeviceModelManifest(), bus);
+    if (json) {
+        std::cout << FormatListedDevicesJson(devices) << std::endl;
+    } else {
+        for (const auto& device : devices) std::cout << FormatListedDevice(device) << '\n';
+        std::cout << std::flush;
+    }
+    if (devices.empty()) {
+        std::cerr << "tyvo-reset: no Tyvo device is attached" << std::endl;
+        return kStatusNoDevice;
+    }
+    return 0;
+}
+
+// The progress the stages show: --progress, --quiet and whether standard
+// error is a terminal decide.
+std::shared_ptr<ProgressSink> ChooseProgress(const CommandLineParser& commandLine) {
+    if (commandLine.count("quiet")) return nullptr;
+    const std::string mode = commandLine.count("progress") ? commandLine.value("progress") : "auto";
+    if (mode == "plain") return std::make_shared<PlainProgress>(std::cerr);
+    if (mode == "auto" && isatty(STDERR_FILENO))
+        return std::make_shared<TerminalProgress>(std::cerr, TerminalColumns(STDERR_FILENO));
+    return nullptr;
+}
+
+// Ends an unattended run: what went wrong on standard error, the outcome
+// object on the saved standard output with --json. Other threads are still
+// running, so the process ends without destroying anything (see
+// QuitAfterEnter).
+[[noreturn]] void EndUnattended(const UnattendedOutcome& outcome, int outcomeFd, bool quiet) {
+    std::cout.flush();
+    if (outcome.status != 0 || !quiet) std::cerr << "tyvo-reset: " << outcome.message << std::endl;
+    if (outcomeFd >= 0) {
+        const std::string text = outcome.json() + "\n";
+        for (std::size_t put = 0; put < text.size();) {
+            const ssize_t n = write(outcomeFd, text.data() + put, text.size() - put);
+            if (n <= 0) break;
+            put += static_cast<std::size_t>(n);
+        }
+    }
+    std::cerr.flush();
+    std::fflush(nullptr);
+    std::quick_exit(outcome.status);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     // The options come first: without any, the tool behaves exactly as it
@@ -41,6 +114,37 @@ int main(int argc, char* argv[]) {
         return RunUnderEmulation(commandLine->value("simulate"), argc, argv);
     }
     if (commandLine->count("firmware-dir")) SetFirmwareFolder(commandLine->value("firmware-dir"));
+    if (commandLine->count("list")) return ListDevices(commandLine->count("json") > 0);
+
+    const bool unattended = commandLine->count("yes") > 0;
+    const bool quiet = commandLine->count("quiet") > 0;
+    RestoreStageSettings settings;
+    settings.verify = commandLine->count("verify") > 0;
+    settings.progress = ChooseProgress(*commandLine);
+    std::shared_ptr<UnattendedRun> run;
+    int outcomeFd = -1;
+    if (unattended) {
+        // With --json standard output carries only the outcome: the
+        // dialogue (and the log lines) go to standard error from here on.
+        if (commandLine->count("json")) {
+            std::cout.flush();
+            outcomeFd = dup(STDOUT_FILENO);
+            if (outcomeFd < 0 || dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+                std::cerr << "tyvo-reset: cannot set up standard output: " << std::strerror(errno) << std::endl;
+                return 1;
+            }
+        }
+        const auto wait =
+            commandLine->count("wait") ? std::chrono::seconds(std::stoul(commandLine->value("wait"))) : kDefaultWait;
+        run = std::make_shared<UnattendedRun>(wait);
+        settings.observer = run;
+        settings.finishRestore = [run] { run->restored(); };
+        // Found by the manifest slot below instead of the default rows.
+        CoreContext::Current()->AddMember(
+            std::make_shared<DeviceModelManifest>(UnattendedModels(DeviceModelManifest().Models(), run)));
+    }
+    if (unattended || settings.verify || settings.progress)
+        CoreContext::Current()->AddMember(std::make_shared<RestoreSession>(settings));
 
     // The slots live on this stack for the life of the process.
     AutoRequired<DeviceModelManifest> manifest;
@@ -54,8 +158,12 @@ int main(int argc, char* argv[]) {
     Autowired<DeviceAttachMonitor> monitor;
     monitor = std::make_shared<DeviceAttachMonitorLinux>();
 
-    WriteBanner(std::cout);
-    WaitForEnter(std::cin);
+    if (unattended) {
+        WriteTitle(std::cout);
+    } else {
+        WriteBanner(std::cout);
+        WaitForEnter(std::cin);
+    }
     WritePlugInRequest(std::cout);
 
     // Values read from the configuration file do not survive into the
@@ -65,5 +173,6 @@ int main(int argc, char* argv[]) {
 
     CoreContext::Current()->Initiate();
 
+    if (run) EndUnattended(run->waitForOutcome(), outcomeFd, quiet);
     for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
 }

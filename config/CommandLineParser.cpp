@@ -2,6 +2,7 @@
 
 #include <ostream>
 #include <sstream>
+#include <string>
 
 #include <boost/program_options/parsers.hpp>
 
@@ -10,6 +11,56 @@ namespace po = boost::program_options;
 namespace {
 
 constexpr const char* kProgram = "tyvo-reset";
+
+// The longest --wait: a day. A longer wait is a mistake, not a plan.
+constexpr unsigned long kMaxWaitSeconds = 86400;
+
+constexpr const char kExitStatuses[] =
+    "\n"
+    "Exit status:\n"
+    "  0     success (restore done; --list found a device; --help, --version)\n"
+    "  1     an unexpected internal error\n"
+    "  2     bad command line\n"
+    "  3     no Tyvo device attached (--list), or none arrived within --wait (--yes)\n"
+    "  4     permission denied opening the device (see the udev rule)\n"
+    "  5     the boot programmer did not appear within --wait after stage 1\n"
+    "  6     firmware files missing, unreadable or refused\n"
+    "  7     read-back verification found a difference that rewriting did not mend\n"
+    "  10+N  stage 1 failed with load result N (11..19)\n"
+    "  20+N  stage 2 failed with load result N (21..29)\n"
+    "\n"
+    "Without --yes a failed stage does not end the tool: unplug and replug the\n"
+    "controller. With --yes a controller in normal operation is left alone: the run\n"
+    "ends with status 0 (run without --yes to have old firmware updated in place).\n";
+
+// Options that only make sense beside others, and values the map cannot
+// check by type.
+void CheckCombinations(const po::variables_map& parsed) {
+    const bool list = parsed.count("list") > 0;
+    const bool yes = parsed.count("yes") > 0;
+    if (list && yes) throw po::error("--list and --yes cannot be combined");
+    if (parsed.count("json") && !list && !yes) throw po::error("--json needs --list or --yes");
+    if (parsed.count("wait")) {
+        if (!yes) throw po::error("--wait needs --yes");
+        const std::string text = parsed["wait"].as<std::string>();
+        std::size_t end = 0;
+        unsigned long seconds = 0;
+        try {
+            seconds = std::stoul(text, &end);
+        } catch (const std::exception&) {
+            end = 0;
+        }
+        if (end != text.size() || text.find_first_not_of("0123456789") != std::string::npos || seconds == 0 ||
+            seconds > kMaxWaitSeconds)
+            throw po::error("the argument ('" + text + "') for option '--wait' is invalid: give whole seconds, 1 to " +
+                            std::to_string(kMaxWaitSeconds));
+    }
+    if (parsed.count("progress")) {
+        const std::string mode = parsed["progress"].as<std::string>();
+        if (mode != "auto" && mode != "plain" && mode != "none")
+            throw po::error("the argument ('" + mode + "') for option '--progress' is invalid: auto, plain or none");
+    }
+}
 
 }  // namespace
 
@@ -22,7 +73,18 @@ CommandLineParser::CommandLineParser() : ContextMember("CommandLineParser"), m_o
         "stage1-failure, stage2-failure or stage2-unplug, or for a working controller "
         "controller, controller-update or embedded (see tyvo-sim --help)")(
         "firmware-dir", po::value<std::string>()->value_name("DIR"),
-        "take app0.dat, app1.dat and app2.dat from DIR instead of the executable's folder");
+        "take app0.dat, app1.dat and app2.dat from DIR instead of the executable's folder")(
+        "list,l", "list every attached Tyvo device and exit")(
+        "json",
+        "with --list: a JSON array; with --yes: end with one JSON outcome object on standard output "
+        "(the dialogue then goes to standard error)")("yes,y",
+                                                      "unattended: no Enter prompts; a failed stage ends the run")(
+        "wait", po::value<std::string>()->value_name("SECONDS"),
+        "with --yes: how long to wait for a controller to arrive, and for the boot programmer after stage 1 "
+        "(default 60)")("verify", "after stage 2, read the flash back (vendor request 0xC3) and compare")(
+        "progress", po::value<std::string>()->value_name("MODE"),
+        "auto (default: a live line on standard error when it is a terminal), plain (percentage lines on "
+        "standard error), none")("quiet,q", "only the dialogue (no progress, no extra notes)");
 }
 
 CommandLineParser::Result CommandLineParser::parse(int argc, char* argv[], std::ostream& errors) {
@@ -44,11 +106,12 @@ CommandLineParser::Result CommandLineParser::parse(int argc, const char* const a
         }
         po::store(options, parsed);
         po::notify(parsed);
-        for (const char* name : {"config", "firmware-dir", "simulate"}) {
+        for (const char* name : {"config", "firmware-dir", "simulate", "wait", "progress"}) {
             if (parsed.count(name) && parsed[name].as<std::string>().empty()) {
                 throw po::error(std::string("the argument for option '--") + name + "' is empty");
             }
         }
+        CheckCombinations(parsed);
     } catch (const po::error& e) {
         errors << kProgram << ": " << e.what() << '\n' << usage() << std::flush;
         return {Action::Error, 2};
@@ -61,7 +124,7 @@ CommandLineParser::Result CommandLineParser::parse(int argc, const char* const a
 
 std::string CommandLineParser::usage() const {
     std::ostringstream text;
-    text << "Usage: " << kProgram << " [options]\n\n" << m_options;
+    text << "Usage: " << kProgram << " [options]\n\n" << m_options << kExitStatuses;
     return text.str();
 }
 

@@ -13,7 +13,10 @@
 // other members can consult them. Without options the map stays empty.
 //
 // Options: --help, --version, --config PATH, --simulate[=SCENARIO] (scenario
-// "restore" when none is named), --firmware-dir DIR.
+// "restore" when none is named), --firmware-dir DIR; --list, --json, --yes,
+// --wait SECONDS, --verify, --progress MODE, --quiet. Combinations that make
+// no sense (--json without --list or --yes, --wait without --yes, --list
+// with --yes) are a bad command line.
 class CommandLineParser : public ContextMember {
 public:
     CommandLineParser();
@@ -37,7 +40,7 @@ public:
     Result parse(int argc, const char* const argv[], std::ostream& errors);
     Result parse(int argc, char* argv[], std::ostream& errors);
 
-    // "Usage: tyvo-reset [options]" and the option table.
+    // "Usage: tyvo-reset [options]", the option table and the exit statuses.
     std::string usage() const;
 
     // How often the option was given (0 or 1), and its value as a string

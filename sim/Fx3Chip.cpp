@@ -7,7 +7,7 @@
 namespace tyvo::sim {
 namespace {
 
-DeviceDescriptors fx3Descriptors(uint16_t productId, const std::u16string& product) {
+DeviceDescriptors fx3Descriptors(uint16_t productId, const std::u16string& product, const std::u16string& serial) {
     DeviceDescriptors d;
     d.speed = UsbSpeed::High;
     DeviceLayout dev;
@@ -18,12 +18,14 @@ DeviceDescriptors fx3Descriptors(uint16_t productId, const std::u16string& produ
     dev.bcdDevice = 0x0100;
     dev.iManufacturer = 1;
     dev.iProduct = 2;
+    dev.iSerialNumber = serial.empty() ? 0 : 3;
     d.device = buildDeviceDescriptor(dev);
     ConfigurationLayout config;
     config.interfaces.push_back(InterfaceLayout{});  // one vendor-class interface, EP0 only
     d.configurations.push_back(buildConfiguration(config));
     d.strings[1] = u"Cypress";
     d.strings[2] = product;
+    if (!serial.empty()) d.strings[3] = serial;
     return d;
 }
 
@@ -167,7 +169,8 @@ std::shared_ptr<Fx3BootProgrammer> Fx3Chip::jump(uint32_t entry, BusAttachment* 
 }
 
 Fx3BootLoader::Fx3BootLoader(std::shared_ptr<Fx3Chip> chip)
-    : StandardUsbDevice("FX3 boot loader", fx3Descriptors(Fx3Chip::kBootLoaderProductId, u"FX3 ROM Boot Loader")),
+    : StandardUsbDevice("FX3 boot loader", fx3Descriptors(Fx3Chip::kBootLoaderProductId, u"FX3 ROM Boot Loader",
+                                                          chip->options().serialNumber)),
       m_chip(std::move(chip)) {}
 
 TransferReply Fx3BootLoader::vendorRequest(const SetupPacket& s, const Bytes& out) {
@@ -186,8 +189,8 @@ TransferReply Fx3BootLoader::vendorRequest(const SetupPacket& s, const Bytes& ou
 }
 
 Fx3BootProgrammer::Fx3BootProgrammer(std::shared_ptr<Fx3Chip> chip)
-    : StandardUsbDevice("FX3 boot programmer",
-                        fx3Descriptors(Fx3Chip::kBootProgrammerProductId, u"FX3 Boot Programmer")),
+    : StandardUsbDevice("FX3 boot programmer", fx3Descriptors(Fx3Chip::kBootProgrammerProductId, u"FX3 Boot Programmer",
+                                                              chip->options().serialNumber)),
       m_chip(std::move(chip)) {}
 
 TransferReply Fx3BootProgrammer::vendorRequest(const SetupPacket& s, const Bytes& out) {

@@ -36,6 +36,9 @@ struct Fx3Options {
     std::chrono::milliseconds reenumerationDelay{0};
     bool reenumerateNever = false;
     TimingModel timing;
+    // The USB serial-number string the boot loader and boot programmer
+    // report; none when empty (as the FX3 ROM has none).
+    std::u16string serialNumber;
     // Power-up with a valid image in flash: the model that enumerates for it,
     // or null when nothing enumerates (the default until a controller model
     // is plugged in here).

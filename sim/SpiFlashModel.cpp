@@ -60,11 +60,29 @@ void SpiFlashModel::powerCycle() {
     m_pollsLeft = 0;
 }
 
+void SpiFlashModel::setWeakCell(uint32_t page, std::size_t offset, bool once) {
+    std::lock_guard lock(m_flashLock);
+    m_weakCell = WeakCell{static_cast<uint32_t>(page * kPageSize + offset % kPageSize), once};
+}
+
+unsigned SpiFlashModel::weakCellMisses() const {
+    std::lock_guard lock(m_flashLock);
+    return m_weakCellMisses;
+}
+
 bool SpiFlashModel::program(uint32_t address, std::span<const uint8_t> data) {
     std::lock_guard lock(m_flashLock);
     if (busyLocked()) return false;
     if (address > m_size || data.size() > m_size - address) return false;
-    for (std::size_t i = 0; i < data.size(); ++i) m_array[address + i] &= data[i];
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const std::size_t at = address + i;
+        if (m_weakCell && m_weakCell->address == at && data[i] != 0xFF) {
+            ++m_weakCellMisses;
+            if (m_weakCell->once) m_weakCell.reset();
+            continue;
+        }
+        m_array[at] &= data[i];
+    }
     m_programmed += data.size();
     return true;
 }

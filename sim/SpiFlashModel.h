@@ -40,6 +40,12 @@ public:
     // The chip loses power: a running erase ends with it (a stuck chip
     // sticks again on its next erase).
     void powerCycle();
+    // A weak cell: programming the page leaves the byte at this offset in it
+    // unprogrammed (it keeps its bits set). Once: only the first program of
+    // the page after this call; else every one (a worn-out cell).
+    void setWeakCell(uint32_t page, std::size_t offset, bool once);
+    // How often the weak cell has failed to program.
+    unsigned weakCellMisses() const;
     // ANDs the data into the array. False when out of range or busy.
     bool program(uint32_t address, std::span<const uint8_t> data);
     std::optional<Bytes> read(uint32_t address, std::size_t length) const;
@@ -66,6 +72,12 @@ private:
     std::chrono::steady_clock::time_point m_readyAt{};
     unsigned m_statusPolls = 0;
     std::size_t m_programmed = 0;
+    struct WeakCell {
+        uint32_t address = 0;
+        bool once = true;
+    };
+    std::optional<WeakCell> m_weakCell;
+    unsigned m_weakCellMisses = 0;
 };
 
 }  // namespace tyvo::sim

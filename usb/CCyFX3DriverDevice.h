@@ -7,6 +7,7 @@
 #include "usb/LoadResult.h"
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -32,6 +33,9 @@ public:
     static constexpr uint8_t kEepromReadBackRequest = 0xBB;
     static constexpr uint8_t kFlashWriteRequest = 0xC2;
     static constexpr uint8_t kFlashEraseRequest = 0xC4;
+    // The read form of 0xC2: device to host, page number in wIndex. Not
+    // every boot programmer has it; one without it stalls.
+    static constexpr uint8_t kFlashReadRequest = 0xC3;
     static constexpr int32_t kRamBlockSize = 2048;
     static constexpr int kRamPasses = 3;
     static constexpr uint32_t kFlashPageSize = 256;
@@ -62,6 +66,11 @@ public:
     // addressing taken from the size code in the image control byte.
     LoadResult LoadImageToI2cEeprom(const uint8_t* image, std::size_t size, uint8_t request = kEepromRequest);
 
+    // Told as a RAM or flash load goes: what it is doing, the bytes done and
+    // the bytes in all. Called on the loading thread, between requests.
+    using LoadProgress = std::function<void(const char* what, uint64_t done, uint64_t total)>;
+    void SetLoadProgress(LoadProgress progress) { m_loadProgress = std::move(progress); }
+
     std::chrono::milliseconds FlashEraseTimeout() const { return m_flashEraseTimeout; }
     void SetFlashEraseTimeout(std::chrono::milliseconds timeout) { m_flashEraseTimeout = timeout; }
 
@@ -87,6 +96,11 @@ private:
     // One block of a RAM load: three passes of write and read-back.
     bool WriteRamBlock(uint32_t address, const uint8_t* data, int32_t length, uint8_t request);
 
+    void ReportProgress(const char* what, uint64_t done, uint64_t total) const {
+        if (m_loadProgress) m_loadProgress(what, done, total);
+    }
+
     std::chrono::milliseconds m_flashEraseTimeout = kDefaultFlashEraseTimeout;
+    LoadProgress m_loadProgress;
     std::optional<FailedRequest> m_failedRequest;
 };

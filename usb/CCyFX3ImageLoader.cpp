@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -71,6 +72,8 @@ bool CCyFX3DriverDevice::WriteRamBlock(uint32_t address, const uint8_t* data, in
 LoadResult CCyFX3DriverDevice::LoadImageToRam(const uint8_t* image, std::size_t size, uint8_t request) {
     if (size < 2 || !image || image[0] != 'C' || image[1] != 'Y') return LoadResult::NotBootImage;
     std::size_t p = 4;
+    constexpr const char* kLoading = "Loading the boot programmer";
+    ReportProgress(kLoading, 0, size);
     for (;;) {
         if (p + 4 > size) return LoadResult::Truncated;
         const uint32_t words = ReadLittle32(image + p);
@@ -91,6 +94,7 @@ LoadResult CCyFX3DriverDevice::LoadImageToRam(const uint8_t* image, std::size_t 
             address += static_cast<uint32_t>(n);
             remaining -= n;
             p += static_cast<std::size_t>(n);
+            ReportProgress(kLoading, p, size);
         }
     }
     if (p + 4 > size) return LoadResult::Truncated;
@@ -122,8 +126,15 @@ LoadResult CCyFX3DriverDevice::LoadImageToSpiFlash(const uint8_t* image, std::si
     // written, and nothing is erased for it.
     if (total > uint64_t{0x10000} * kFlashPageSize) return LoadResult::RequestFailed;
 
-    for (uint64_t s = 0; s < sectors; ++s)
+    // Erasing moves no bytes: the line says which sector, at 0 of the bytes
+    // to write.
+    const uint64_t toWrite = total;
+    for (uint64_t s = 0; s < sectors; ++s) {
+        const std::string what =
+            "Erasing the flash (sector " + std::to_string(s + 1) + " of " + std::to_string(sectors) + ")";
+        ReportProgress(what.c_str(), 0, toWrite);
         if (EraseFlashSector(static_cast<uint16_t>(s), eraseRequest) != 0) return LoadResult::EraseFailed;
+    }
 
     std::vector<uint8_t> piece(static_cast<std::size_t>(kFlashPieceSize));
     uint64_t address = 0;
@@ -140,6 +151,7 @@ LoadResult CCyFX3DriverDevice::LoadImageToSpiFlash(const uint8_t* image, std::si
             return LoadResult::RequestFailed;
         address += static_cast<uint64_t>(m);
         total -= static_cast<uint64_t>(m);
+        ReportProgress("Writing the flash", address, toWrite);
     }
     return LoadResult::Loaded;
 }

@@ -4,6 +4,8 @@
 
 #include <libusb.h>
 
+#include <cerrno>
+
 using tyvo::usb::errnoFromLibusb;
 using tyvo::usb::portChainOf;
 
@@ -31,6 +33,9 @@ UsbBusDevice describe(libusb_device* device) {
     if (libusb_get_device_descriptor(device, &descriptor) == 0) {
         d.vendorId = descriptor.idVendor;
         d.productId = descriptor.idProduct;
+        d.bcdDevice = descriptor.bcdDevice;
+        d.productIndex = descriptor.iProduct;
+        d.serialIndex = descriptor.iSerialNumber;
     }
     d.hasVideoInterface = hasVideoInterface(device);
     return d;
@@ -94,6 +99,36 @@ std::vector<UsbBusDevice> UsbBusEnumerator::devices() const {
     for (ssize_t i = 0; i < n; ++i) out.push_back(describe(list[i]));
     if (n >= 0) libusb_free_device_list(list, 1);
     return out;
+}
+
+std::optional<UsbDeviceStrings> UsbBusEnumerator::readStrings(const UsbBusDevice& wanted, uint32_t& error) const {
+    error = ENODEV;
+    if (!m_context->usb) return std::nullopt;
+    libusb_device** list = nullptr;
+    const ssize_t n = libusb_get_device_list(m_context->usb, &list);
+    libusb_device_handle* handle = nullptr;
+    int opened = LIBUSB_ERROR_NO_DEVICE;
+    for (ssize_t i = 0; i < n && !handle; ++i) {
+        if (libusb_get_bus_number(list[i]) != wanted.busNumber || libusb_get_device_address(list[i]) != wanted.address)
+            continue;
+        opened = libusb_open(list[i], &handle);
+    }
+    if (n >= 0) libusb_free_device_list(list, 1);
+    if (!handle) {
+        error = errnoFromLibusb(opened);
+        return std::nullopt;
+    }
+    auto read = [handle](uint8_t index) {
+        if (index == 0) return std::string();
+        unsigned char text[256] = {};
+        const int got = libusb_get_string_descriptor_ascii(handle, index, text, sizeof text);
+        return got > 0 ? std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(got))
+                       : std::string();
+    };
+    UsbDeviceStrings strings{read(wanted.productIndex), read(wanted.serialIndex)};
+    libusb_close(handle);
+    error = 0;
+    return strings;
 }
 
 bool UsbBusEnumerator::hasHotplug() const {

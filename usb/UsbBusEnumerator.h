@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,16 @@ struct UsbBusDevice {
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     bool hasVideoInterface = false;  // an interface of class 0x0E in the active configuration
+    uint16_t bcdDevice = 0;          // the device release of the device descriptor
+    uint8_t productIndex = 0;        // string indexes of the device descriptor; 0: none
+    uint8_t serialIndex = 0;
+};
+
+// Strings a device gives when asked for its descriptors (standard requests
+// that change nothing on the device).
+struct UsbDeviceStrings {
+    std::string product;  // empty when the device has none
+    std::string serial;
 };
 
 enum class UsbHotplugEvent { Arrived, Left };
@@ -37,6 +48,11 @@ public:
     uint32_t initError() const { return m_initError; }
 
     std::vector<UsbBusDevice> devices() const;
+    // Opens the device at its bus and address and reads its product and
+    // serial-number strings. nullopt with error set (EACCES: no permission
+    // on the device node; ENODEV: gone) when it cannot be opened; a string
+    // that cannot be read stays empty.
+    std::optional<UsbDeviceStrings> readStrings(const UsbBusDevice& device, uint32_t& error) const;
 
     bool hasHotplug() const;
     // Calls back on every arrival and leave from now on; false when the

@@ -3,9 +3,10 @@
 #include <iostream>
 
 #include "devices/core/DeviceExceptions.h"
+#include "firmware/restore/RestoreSession.h"
 #include "logging/ConsoleLine.h"
 
-CyBootLoaderDevice::CyBootLoaderDevice() : CyBootLoaderDevice(RestoreStageSettings{}) {}
+CyBootLoaderDevice::CyBootLoaderDevice() : CyBootLoaderDevice(RestoreSession::ForCurrentContext()) {}
 
 CyBootLoaderDevice::CyBootLoaderDevice(const RestoreStageSettings& settings) : m_name("BootLoader") {
     WriteConsoleLine(std::cout, "The entire process should take less than a couple of minutes.");

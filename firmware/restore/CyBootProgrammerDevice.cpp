@@ -1,9 +1,10 @@
 #include "firmware/restore/CyBootProgrammerDevice.h"
 
 #include <iostream>
+#include "firmware/restore/RestoreSession.h"
 #include "logging/ConsoleLine.h"
 
-CyBootProgrammerDevice::CyBootProgrammerDevice() : CyBootProgrammerDevice(RestoreStageSettings{}) {}
+CyBootProgrammerDevice::CyBootProgrammerDevice() : CyBootProgrammerDevice(RestoreSession::ForCurrentContext()) {}
 
 CyBootProgrammerDevice::CyBootProgrammerDevice(const RestoreStageSettings& settings) : m_name("BootProgrammer") {
     WriteConsoleLine(std::cout, "Restoring firmware (Part 2/2)");

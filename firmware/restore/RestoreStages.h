@@ -3,6 +3,10 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
+
+class ProgressSink;
+class RestoreObserver;
 
 // The two stages of restoring a controller whose firmware is damaged. Each
 // runs inside the constructor of its device object, on the device monitor's
@@ -25,6 +29,14 @@ struct RestoreStageSettings {
     // What follows a successful stage 2: by default the user's Enter, then
     // the end of the process (QuitAfterEnter).
     std::function<void()> finishRestore;
+    // After stage 2 has written the flash, read it back and compare (see
+    // FlashVerify.h); a difference that a rewrite does not mend fails the
+    // stage.
+    bool verify = false;
+    // Told how far each stage has come; none by default.
+    std::shared_ptr<ProgressSink> progress;
+    // Told what happens; none by default.
+    std::shared_ptr<RestoreObserver> observer;
 };
 
 // Stage 1 proper: reads app0.dat, opens the first device of the driver,

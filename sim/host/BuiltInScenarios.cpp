@@ -8,6 +8,7 @@ ScenarioCatalog BuiltInScenarios() {
     // The first one is the default.
     AddRestoreScenarios(catalog);
     AddControllerScenarios(catalog);
+    AddDeviceScenarios(catalog);
     return catalog;
 }
 

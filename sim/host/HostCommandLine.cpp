@@ -1,5 +1,6 @@
 #include "sim/host/HostCommandLine.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace tyvo::sim::host {
@@ -49,6 +50,16 @@ HostCommand ParseHostCommandLine(const std::vector<std::string>& args, const std
             options.verbose = true;
         } else if (arg == "--timing") {
             options.timing = true;
+        } else if (arg == "--slow-flash") {
+            options.slowFlash = true;
+        } else if (arg.rfind("--devices", 0) == 0 && value("--devices", text)) {
+            options.devices.clear();
+            for (std::size_t start = 0; start <= text.size() && !text.empty();) {
+                const auto comma = std::min(text.find(',', start), text.size());
+                if (comma == start) return error("bad device list \"" + text + "\"");
+                options.devices.push_back(text.substr(start, comma - start));
+                start = comma + 1;
+            }
         } else if (arg.rfind("--scenario", 0) == 0 && value("--scenario", text)) {
             if (!catalog.find(text)) return error("unknown scenario \"" + text + "\"");
             options.scenario = text;
@@ -65,6 +76,9 @@ HostCommand ParseHostCommandLine(const std::vector<std::string>& args, const std
     options.firmwareFolder = folderOf(options.program.front());
     for (std::size_t k = 1; k < options.program.size(); ++k) {
         const std::string& arg = options.program[k];
+        if (arg == "--") break;
+        if (arg == "--yes" || arg == "-y") options.unattended = true;
+        if (arg == "--list" || arg == "-l") options.listing = true;
         if (arg == "--firmware-dir" && k + 1 < options.program.size()) options.firmwareFolder = options.program[k + 1];
         if (arg.rfind("--firmware-dir=", 0) == 0) options.firmwareFolder = arg.substr(15);
     }
@@ -85,6 +99,10 @@ std::string HostUsage(const ScenarioCatalog& catalog) {
         "                        (hexadecimal, e.g. C2), fails; KIND is error, stall,\n"
         "                        timeout, unplug, corrupt or garbage\n"
         "  --timing              the devices take the time real ones take\n"
+        "  --slow-flash          the flash takes 2 ms a page, so writing it takes seconds\n"
+        "  --devices LIST        for the scenario \"devices\": what is on the bus from the\n"
+        "                        start, comma-separated: boot-loader, boot-programmer,\n"
+        "                        controller, embedded (FX3 modes take =SERIAL)\n"
         "  --verbose             tell each step of the scenario on standard error\n"
         "  -h, --help            print this help and exit\n"
         "\n"
@@ -96,9 +114,13 @@ std::string HostUsage(const ScenarioCatalog& catalog) {
     }
     text +=
         "\n"
+        "A program given --yes runs unattended: the devices are plugged in as it starts and\n"
+        "its exit status is its verdict; a program given --list finds the scenario's devices\n"
+        "on the bus from the start, and nothing else of the scenario happens.\n"
+        "\n"
         "Standard output is the program's own; the host's findings go to standard error.\n"
-        "Exit status: 0 when the scenario's expectations held, 1 when they did not,\n"
-        "2 for a bad command line.\n";
+        "Exit status: when the scenario's expectations held, the program's own (0 for a\n"
+        "restore); 1 when they did not; 2 for a bad command line.\n";
     return text;
 }
 

@@ -22,6 +22,11 @@ constexpr auto kPlugDelay = 500ms;
 constexpr auto kUnplugDelay = 300ms;
 constexpr auto kReplugPause = 1000ms;
 
+// A flash this slow takes seconds to write the image: long enough to watch
+// the tool's progress line move.
+constexpr auto kSlowPageProgram = std::chrono::milliseconds(2);
+constexpr auto kSlowSectorErase = std::chrono::milliseconds(100);
+
 constexpr const char kStage1Done[] = "Restoring firmware (Part 1/2)\n   ... Done\n";
 constexpr const char kStage2Done[] =
     "Restoring firmware (Part 2/2)\n   ... Done\nFirmware update succeeded. Press Enter to quit.\n";
@@ -53,7 +58,11 @@ std::shared_ptr<RestoreRig> makeRig(const HostOptions& options) {
     rig->imageSize = personalised->size();
     rig->expectedFlash = PaddedToPages(*personalised);
     Fx3Options chip;
-    chip.timing.enabled = options.timing;
+    chip.timing.enabled = options.timing || options.slowFlash;
+    if (options.slowFlash) {
+        chip.timing.pageProgram = kSlowPageProgram;
+        chip.timing.sectorErase = kSlowSectorErase;
+    }
     rig->chip = Fx3Chip::create(chip);
     rig->chip->flash().load(0, Bytes(image->begin(), image->begin() + static_cast<std::ptrdiff_t>(image->size() / 2)));
     return rig;
@@ -135,6 +144,7 @@ Scenario restoreScenario(const std::string& name, std::shared_ptr<RestoreRig> ri
     scenario.name = name;
     scenario.steps.push_back(plugStep(rig, fault));
     scenario.verify = [rig](ScenarioRun& run) { verifyFlash(run, *rig); };
+    scenario.verifyWhenUnattended = true;
     return scenario;
 }
 
@@ -212,6 +222,70 @@ Scenario makeFault(const HostOptions& options) {
     return scenario;
 }
 
+// Stage 1 jumps to the boot programmer, which never comes back on the bus.
+Scenario makeProgrammerLost(const HostOptions& options) {
+    auto rig = makeRig(options);
+    rig->chip->setReenumeration(0ms, true);
+    Scenario scenario = restoreScenario("programmer-lost", rig, std::nullopt);
+    scenario.expectedOutput = {kStage1Done};
+    // Only an unattended tool ends: it gives up waiting for the programmer.
+    scenario.expectedExitStatus = 5;
+    scenario.verify = nullptr;
+    scenario.verifyWhenUnattended = false;
+    return scenario;
+}
+
+// Where a weak cell shows: the first byte of the middle page of the image
+// that programming changes (one left 0xFF would not show).
+void placeWeakCell(RestoreRig& rig, bool once) {
+    const std::size_t pages = rig.expectedFlash.size() / SpiFlashModel::kPageSize;
+    for (std::size_t page = pages / 2; page < pages; ++page) {
+        for (std::size_t offset = 0; offset < SpiFlashModel::kPageSize; ++offset) {
+            if (rig.expectedFlash[page * SpiFlashModel::kPageSize + offset] == 0xFF) continue;
+            rig.chip->flash().setWeakCell(static_cast<uint32_t>(page), offset, once);
+            return;
+        }
+    }
+    throw std::runtime_error("the controller image has no byte a weak cell could spoil");
+}
+
+// One byte of a page fails to program the first time: only a tool that
+// reads the flash back (--verify) finds it and writes its sector again.
+Scenario makeVerifyRewrite(const HostOptions& options) {
+    auto rig = makeRig(options);
+    placeWeakCell(*rig, true);
+    Scenario scenario = restoreScenario("verify-rewrite", rig, std::nullopt);
+    scenario.expectedOutput = {kStage1Done, kStage2Done};
+    scenario.verify = [rig](ScenarioRun& run) {
+        if (rig->chip->flash().weakCellMisses() != 1) run.fail("the weak cell did not fail exactly once");
+        verifyFlash(run, *rig);
+    };
+    return scenario;
+}
+
+// The byte never programs: verification fails with its address (for
+// --yes --verify, which ends with status 7).
+Scenario makeVerifyStuck(const HostOptions& options) {
+    auto rig = makeRig(options);
+    placeWeakCell(*rig, false);
+    Scenario scenario = restoreScenario("verify-stuck", rig, std::nullopt);
+    scenario.expectedOutput = {kStage1Done};
+    scenario.expectedExitStatus = 7;
+    scenario.verify = nullptr;
+    scenario.verifyWhenUnattended = false;
+    return scenario;
+}
+
+// A boot programmer without the read request: it stalls 0xC3. The restore
+// itself succeeds.
+Scenario makeVerifyUnsupported(const HostOptions& options) {
+    auto rig = makeRig(options);
+    Scenario scenario =
+        restoreScenario("verify-unsupported", rig, StageFault{2, FaultRule{FaultKind::Stall, 1, 0xC3, true, true}});
+    scenario.expectedOutput = {kStage1Done, kStage2Done};
+    return scenario;
+}
+
 }  // namespace
 
 void AddRestoreScenarios(ScenarioCatalog& catalog) {
@@ -220,6 +294,14 @@ void AddRestoreScenarios(ScenarioCatalog& catalog) {
     catalog.add({"stage2-failure", "stage 2 fails (a flash write); a replug restores", makeStage2Failure});
     catalog.add({"stage2-unplug", "unplugged halfway through stage 2; a replug restores", makeStage2Unplug});
     catalog.add({"fault", "the fault given by --fault; a replug restores if needed", makeFault});
+    catalog.add(
+        {"programmer-lost", "stage 1 jumps, the boot programmer never appears (for --yes)", makeProgrammerLost});
+    catalog.add(
+        {"verify-rewrite", "a flash byte fails to program once; --verify writes its sector again", makeVerifyRewrite});
+    catalog.add(
+        {"verify-stuck", "a flash byte never programs; --verify reports its address (for --yes)", makeVerifyStuck});
+    catalog.add(
+        {"verify-unsupported", "the boot programmer cannot read the flash back (0xC3 stalls)", makeVerifyUnsupported});
 }
 
 }  // namespace tyvo::sim::host

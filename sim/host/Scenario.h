@@ -53,6 +53,22 @@ struct HostOptions {
     bool timing = false;
     // Steps of the scenario are told on standard error as they happen.
     bool verbose = false;
+    // The flash programs pages slowly (2 ms a page, with the timing on), so
+    // that writing it takes seconds: for watching the tool's progress.
+    bool slowFlash = false;
+    // The program runs unattended (it was given --yes): it prints its
+    // dialogue without waiting and ends after a failed stage. Steps that
+    // wait for the plug-in request start at once, the replugs after a
+    // failure may never happen, and the program's exit status is its own
+    // verdict (the host passes it on).
+    bool unattended = false;
+    // The program lists the devices and ends (it was given --list): the
+    // scenario's devices are plugged in before it starts, and nothing else
+    // of the scenario happens.
+    bool listing = false;
+    // For the scenario "devices": what is on the bus from the start, each
+    // one of boot-loader, boot-programmer, controller, embedded.
+    std::vector<std::string> devices;
 };
 
 struct ScenarioStep {
@@ -81,7 +97,19 @@ struct Scenario {
     // The devices' state once the tool has ended; report what does not hold
     // with ScenarioRun::fail.
     std::function<void(ScenarioRun&)> verify;
+    // Carried out before the program starts (devices already plugged in).
+    std::function<void(ScenarioRun&)> setUp;
+    // The program's exit status is its own verdict, not checked here.
+    bool anyExitStatus = false;
+    // Unattended, verify still runs after a run that ended with status 0
+    // (the restores); otherwise it is left out (a working controller that an
+    // unattended program leaves alone shows nothing to verify).
+    bool verifyWhenUnattended = false;
 };
+
+// The scenario as an unattended or listing program meets it (see
+// HostOptions::unattended and listing).
+Scenario AdaptScenario(Scenario scenario, const HostOptions& options);
 
 struct ScenarioEntry {
     std::string name;
@@ -104,6 +132,7 @@ private:
 // Every scenario the host knows, family by family.
 ScenarioCatalog BuiltInScenarios();
 void AddRestoreScenarios(ScenarioCatalog& catalog);
+void AddDeviceScenarios(ScenarioCatalog& catalog);
 
 // What a step may do while the scenario runs.
 class ScenarioRun {
@@ -117,6 +146,8 @@ public:
     // is due, are left out.
     const std::string& output() const { return m_output; }
     std::chrono::steady_clock::time_point started() const { return m_started; }
+    // How the tool ended, once it has.
+    std::optional<int> toolStatus() const { return m_toolStatus; }
 
     // Presses Enter in the tool's console.
     void pressEnter();
@@ -138,6 +169,7 @@ private:
     std::function<void(const std::string&)> m_tell;
     std::vector<std::string> m_failures;
     std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
+    std::optional<int> m_toolStatus;
 };
 
 // Prompts of the tool that the host answers with Enter.
@@ -157,6 +189,8 @@ public:
     ScenarioRunner(EmulatedUsbBus& bus, const HostOptions& options, std::function<void(std::string_view)> writeOutput,
                    std::function<void(const std::string&)> report);
     int run(const Scenario& scenario);
+    // The program's exit status in the last run (killed: 128 + signal).
+    std::optional<int> toolStatus() const { return m_toolStatus; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -172,6 +206,7 @@ private:
     const HostOptions& m_options;
     std::function<void(std::string_view)> m_writeOutput;
     std::function<void(const std::string&)> m_report;
+    std::optional<int> m_toolStatus;
 };
 
 }  // namespace tyvo::sim::host

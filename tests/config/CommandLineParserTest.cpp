@@ -67,11 +67,59 @@ TEST(CommandLine, MistakesGiveOneLineTheUsageAndStatusTwo) {
     }
 }
 
+TEST(CommandLine, UnattendedListingAndVerifyOptionsFillTheMap) {
+    CommandLineParser yes;
+    EXPECT_EQ(parse(yes, {"-y", "--wait", "5", "--json", "--verify", "--progress=plain", "-q"}).first.action,
+              Action::Run);
+    for (const char* name : {"yes", "json", "verify", "quiet"}) EXPECT_EQ(yes.count(name), 1u) << name;
+    EXPECT_EQ(yes.value("wait"), "5");
+    EXPECT_EQ(yes.value("progress"), "plain");
+
+    CommandLineParser list;
+    EXPECT_EQ(parse(list, {"-l", "--json"}).first.action, Action::Run);
+    EXPECT_EQ(list.count("list"), 1u);
+    EXPECT_EQ(list.count("json"), 1u);
+}
+
+TEST(CommandLine, OptionsThatNeedAnotherOrABoundedValueAreMistakes) {
+    const std::vector<std::vector<const char*>> mistakes = {
+        {"--json"},                 // neither --list nor --yes
+        {"--wait", "5"},            // without --yes
+        {"--list", "--yes"},        // listing restores nothing
+        {"--yes", "--wait", "0"},   // no wait at all is no bound
+        {"--yes", "--wait", "-3"},  //
+        {"--yes", "--wait", "5s"},  // whole seconds only
+        {"--yes", "--wait", "86401"},
+        {"--yes", "--wait="},
+        {"--progress", "fancy"},
+    };
+    for (const auto& mistake : mistakes) {
+        CommandLineParser parser;
+        auto [result, errors] = parse(parser, mistake);
+        EXPECT_EQ(result.action, Action::Error) << mistake[0] << " " << (mistake.size() > 1 ? mistake[1] : "");
+        EXPECT_EQ(result.exitStatus, 2);
+        EXPECT_EQ(errors.rfind("tyvo-reset: ", 0), 0u) << errors;
+        EXPECT_TRUE(parser.variables().empty());
+    }
+    CommandLineParser longest;
+    EXPECT_EQ(parse(longest, {"--yes", "--wait", "86400"}).first.action, Action::Run);
+}
+
+TEST(CommandLine, UsageEndsWithEveryExitStatus) {
+    const std::string usage = CommandLineParser().usage();
+    const auto statuses = usage.find("\nExit status:\n");
+    ASSERT_NE(statuses, std::string::npos) << usage;
+    for (const char* status :
+         {"\n  0 ", "\n  1 ", "\n  2 ", "\n  3 ", "\n  4 ", "\n  5 ", "\n  6 ", "\n  7 ", "\n  10+N ", "\n  20+N "})
+        EXPECT_NE(usage.find(status, statuses), std::string::npos) << status;
+}
+
 TEST(CommandLine, UsageListsEveryOptionWithinEightyColumns) {
     const std::string usage = CommandLineParser().usage();
     EXPECT_EQ(usage.rfind("Usage: tyvo-reset [options]\n", 0), 0u);
     for (const char* option :
-         {"--help", "--version", "--config PATH", "--simulate [=SCENARIO(=restore)]", "--firmware-dir DIR"}) {
+         {"--help", "--version", "--config PATH", "--simulate [=SCENARIO(=restore)]", "--firmware-dir DIR", "--list",
+          "-l", "--json", "--yes", "-y", "--wait SECONDS", "--verify", "--progress MODE", "--quiet", "-q"}) {
         EXPECT_NE(usage.find(option), std::string::npos) << option;
     }
     std::istringstream lines(usage);

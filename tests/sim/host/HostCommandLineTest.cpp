@@ -88,4 +88,25 @@ TEST_F(HostCommandLineTest, TheHelpNamesEveryScenario) {
 }
 
 }  // namespace
+TEST_F(HostCommandLineTest, TheProgramsOwnOptionsSayWhetherItListsOrRunsUnattended) {
+    const HostCommand plain = parse({"--", "/b/app/tyvo-reset", "--verify"});
+    EXPECT_FALSE(plain.options.unattended);
+    EXPECT_FALSE(plain.options.listing);
+    EXPECT_TRUE(parse({"--", "/b/app/tyvo-reset", "--yes", "--json"}).options.unattended);
+    EXPECT_TRUE(parse({"--", "/b/app/tyvo-reset", "-y"}).options.unattended);
+    EXPECT_TRUE(parse({"--", "/b/app/tyvo-reset", "--list"}).options.listing);
+    EXPECT_TRUE(parse({"--", "/b/app/tyvo-reset", "-l", "--json"}).options.listing);
+    EXPECT_FALSE(parse({"--yes"}).action == HostCommand::Action::Run) << "--yes is the program's, not the host's";
+}
+
+TEST_F(HostCommandLineTest, TheDevicesScenarioTakesItsListAndTheSlowFlashItsFlag) {
+    const HostCommand c = parse({"--scenario", "devices", "--devices", "boot-loader=SN1,controller", "--slow-flash"});
+    ASSERT_EQ(c.action, HostCommand::Action::Run);
+    EXPECT_EQ(c.options.devices, (std::vector<std::string>{"boot-loader=SN1", "controller"}));
+    EXPECT_TRUE(c.options.slowFlash);
+    EXPECT_TRUE(parse({"--devices="}).options.devices.empty()) << "an empty bus";
+    EXPECT_EQ(parse({"--devices", "controller,,embedded"}).action, HostCommand::Action::Error);
+    EXPECT_EQ(parse({"--devices", "controller,"}).action, HostCommand::Action::Error);
+}
+
 }  // namespace tyvo::sim::host

@@ -142,4 +142,63 @@ TEST_F(Runner, AProgramThatCannotStartIsAnError) {
 }
 
 }  // namespace
+// A listing program: the steps that would follow the plug-in request are
+// done before it starts, nothing else happens, and its status is its own.
+TEST_F(Runner, AListingFindsThePlugInStepsDoneBeforeItStarts) {
+    options.listing = true;
+    bool plugged = false;
+    Scenario scenario;
+    ScenarioStep plug;
+    plug.description = "plug";
+    plug.afterOutput = std::string(kPlugInRequest);
+    plug.action = [&plugged](ScenarioRun&) { plugged = true; };
+    ScenarioStep later;
+    later.description = "after a failure";
+    later.afterOutput = "never printed";
+    scenario.steps = {plug, later};
+    scenario.expectedOutput = {"never printed either"};
+    scenario.verify = [](ScenarioRun& run) { run.fail("verified a listing"); };
+    const Scenario adapted = AdaptScenario(scenario, options);
+
+    options.program = {"/bin/sh", "-c", "echo listed; exit 3"};
+    ScenarioRunner runner(
+        bus, options, [this](std::string_view text) { forwarded += text; },
+        [this](const std::string& finding) { findings.push_back(finding); });
+    EXPECT_EQ(runner.run(adapted), 0) << (findings.empty() ? "" : findings.front());
+    EXPECT_TRUE(plugged);
+    EXPECT_EQ(runner.toolStatus(), 3);
+    EXPECT_EQ(forwarded, "listed\n");
+}
+
+// An unattended program: plugged in at once, though it never prints the
+// request (its dialogue is on standard error); the replug after a failure
+// may never come, and its status is its own.
+TEST_F(Runner, AnUnattendedProgramIsPluggedInAtOnceAndNeedNotBeReplugged) {
+    options.unattended = true;
+    Scenario scenario;
+    ScenarioStep plug;
+    plug.description = "plug";
+    plug.afterOutput = std::string(kPlugInRequest);
+    plug.action = [](ScenarioRun& run) { run.note("plugged"); };
+    ScenarioStep replug;
+    replug.description = "replug";
+    replug.afterOutput = "Error 1 when restoring firmware (1/2)\n";
+    scenario.steps = {plug, replug};
+    scenario.expectedOutput = {"Restoring firmware (Part 2/2)"};
+    scenario.verify = [](ScenarioRun& run) { run.fail("verified a failed run"); };
+    scenario.verifyWhenUnattended = true;
+    const Scenario adapted = AdaptScenario(scenario, options);
+
+    options.verbose = true;
+    options.program = {"/bin/sh", "-c", "sleep 0.3; exit 11"};
+    ScenarioRunner runner(
+        bus, options, [this](std::string_view text) { forwarded += text; },
+        [this](const std::string& finding) { findings.push_back(finding); });
+    EXPECT_EQ(runner.run(adapted), 0);
+    EXPECT_EQ(runner.toolStatus(), 11);
+    EXPECT_TRUE(found("plugged")) << "the plug-in step ran without the request";
+    EXPECT_FALSE(found("never happened"));
+    EXPECT_FALSE(found("verified a failed run")) << "verify runs only after status 0";
+}
+
 }  // namespace tyvo::sim::host

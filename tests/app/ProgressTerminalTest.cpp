@@ -1,0 +1,99 @@
+// Progress in a real terminal: tyvo-reset restores on the emulated bus
+// inside a tmux pane, and the screen is read while stage 2 writes the
+// flash. And none of it when standard error is a file.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "tests/app/ToolUnderEmulation.h"
+#include "tests/support/TempFolder.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Run(const std::vector<std::string>& argv) {
+    testsupport::ChildProcess child(argv, true);
+    child.Wait(20s);
+    return child.Stdout();
+}
+
+bool HaveTmux() { return access("/usr/bin/tmux", X_OK) == 0; }
+
+// A tmux server of its own (its own socket), so that the pane runs with this
+// test's environment and nothing of another tmux user is touched.
+class TmuxSession {
+public:
+    TmuxSession(std::string name, const std::string& command) : m_name(std::move(name)) {
+        Run({"/usr/bin/tmux", "-L", m_name, "-f", "/dev/null", "new-session", "-d", "-s", m_name, "-x", "160", "-y",
+             "40", command});
+    }
+    ~TmuxSession() { Run({"/usr/bin/tmux", "-L", m_name, "kill-server"}); }
+    std::string Screen() const { return Run({"/usr/bin/tmux", "-L", m_name, "capture-pane", "-p", "-t", m_name}); }
+
+private:
+    std::string m_name;
+};
+
+TEST(ProgressInATerminal, TheLineMovesWhileStageTwoWritesAndIsClearedAfterwards) {
+    if (!HaveTmux()) GTEST_SKIP() << "tmux is not installed (scripts/setup installs it)";
+    TempFolder folder;
+    const std::string done = folder.file("status");
+    // The host's flash is slow, so that writing it takes seconds.
+    const std::string command = std::string(TYVO_SIM_PATH) + " --slow-flash --scenario restore -- " + TYVO_RESET_PATH +
+                                " --yes; echo $? > " + done + "; sleep 60";
+    TmuxSession session("tyvo-progress-" + std::to_string(getpid()), command);
+
+    std::set<std::string> percents;
+    const std::regex line(R"(Writing the flash: [0-9.]+ [KM]?i?B of [0-9.]+ [KM]?i?B, ([0-9]+)%)");
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    std::string screen;
+    while (std::chrono::steady_clock::now() < deadline && !std::ifstream(done).good()) {
+        screen = session.Screen();
+        std::smatch match;
+        if (std::regex_search(screen, match, line)) percents.insert(match[1]);
+        std::this_thread::sleep_for(50ms);
+    }
+    std::ifstream statusFile(done);
+    int status = -1;
+    ASSERT_TRUE(statusFile >> status) << "the restore did not end within two minutes; screen:\n" << screen;
+    EXPECT_EQ(status, 0) << screen;
+    EXPECT_GE(percents.size(), 2u) << "the line did not move; last screen:\n" << screen;
+
+    // After the stage the line is gone: nothing of it is left on the
+    // screen, and the dialogue's lines are whole. (The host passes standard
+    // output on through a pipe, so the tool's own standard error may land
+    // between them.)
+    screen = session.Screen();
+    EXPECT_EQ(screen.find("Writing the flash"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find("Erasing the flash"), std::string::npos) << screen;
+    EXPECT_EQ(screen.find('%'), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\nRestoring firmware (Part 2/2)\n"), std::string::npos) << screen;
+    EXPECT_NE(screen.find("\n   ... Done\nFirmware update succeeded. Press Enter to quit.\n"), std::string::npos)
+        << screen;
+}
+
+// Standard error to a file gets no progress bytes by default: every
+// unattended run of UnattendedTest checks that. Plain lines come when asked
+// for, and --quiet wins.
+TEST(ProgressInATerminal, PlainLinesOnlyWhenAskedForAndNotWhenQuiet) {
+    const auto plain = tooltest::RunUnderHost({"--scenario", "restore"}, {"--yes", "--progress", "plain"});
+    EXPECT_EQ(plain.status, 0) << plain.err;
+    EXPECT_NE(plain.err.find("Writing the flash: 50%\n"), std::string::npos) << plain.err;
+    EXPECT_NE(plain.err.find("Writing the flash: 100%\n"), std::string::npos) << plain.err;
+    EXPECT_EQ(plain.err.find('\r'), std::string::npos);
+    EXPECT_EQ(plain.out.find("%"), std::string::npos) << "standard output keeps the dialogue's lines";
+
+    const auto quiet = tooltest::RunUnderHost({"--scenario", "restore"}, {"--yes", "--progress", "plain", "--quiet"});
+    EXPECT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_EQ(quiet.err.find("the flash"), std::string::npos) << quiet.err;
+}
+
+}  // namespace
