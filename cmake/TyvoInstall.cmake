@@ -2,7 +2,8 @@
 # bin; the udev rule that lets the user at the seat reach the controller in
 # lib/udev/rules.d (where udev reads it with the prefix /usr; from another
 # prefix it is copied to /etc/udev/rules.d, see README.md); their manual
-# pages in share/man/man1; their bash completion.
+# pages in share/man/man1; their bash completion; the copyright and
+# changelog in share/doc/tyvo-reset.
 #
 # Not installed: the development tools (the emulation host tyvo-sim, the
 # gadget programs, tyvo-chunk, tyvo-mkimage) and the synthetic firmware
@@ -36,5 +37,19 @@ foreach(program tyvo-reset tyvo-client)
             DESTINATION ${TYVO_BASH_COMPLETION_DIR} RENAME ${program})
   endif()
 endforeach()
+
+# The package's copyright and changelog, as Debian wants them in every
+# package's documentation folder (the changelog gzipped without a time stamp).
+set(_doc ${CMAKE_INSTALL_DATADIR}/doc/tyvo-reset)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/deb/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
+find_program(TYVO_GZIP gzip REQUIRED)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+  COMMAND ${TYVO_GZIP} -9 -n -f -k ${CMAKE_BINARY_DIR}/packaging/changelog
+  DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog
+  COMMENT "Compressing the package changelog"
+  VERBATIM)
+add_custom_target(tyvo_package_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/packaging/changelog.gz)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/deb/copyright ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+        DESTINATION ${_doc})
 
 include(TyvoPackage)

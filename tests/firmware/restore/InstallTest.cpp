@@ -88,6 +88,8 @@ TEST(Install, PutsEachFileInItsPlaceAndNoSyntheticFirmware) {
         "lib/udev/rules.d/70-tyvo-reset.rules",
         "share/bash-completion/completions/tyvo-reset",
         "share/bash-completion/completions/tyvo-client",
+        "share/doc/tyvo-reset/copyright",
+        "share/doc/tyvo-reset/changelog.gz",
     };
     if (TYVO_MAN_PAGES) {
         expected.insert("share/man/man1/tyvo-reset.1.gz");
