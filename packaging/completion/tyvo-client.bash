@@ -53,7 +53,7 @@ _tyvo_client() {
                 mapfile -t COMPREPLY < <(compgen -A hostname -- "$cur")
                 return
                 ;;
-            --port | --timeout) return ;;
+            --port | --timeout) return 0 ;;
         esac
         mapfile -t COMPREPLY < <(compgen -W "--host --port --timeout --help get set watch devices" -- "$cur")
         return

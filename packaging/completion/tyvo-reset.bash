@@ -26,6 +26,7 @@ _tyvo_reply() {
     for word in "$@"; do
         [[ $word == "$_tyvo_cur"* ]] && COMPREPLY+=("$_tyvo_pre$word")
     done
+    return 0
 }
 
 _tyvo_reset() {

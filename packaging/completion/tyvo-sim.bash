@@ -38,9 +38,9 @@ _tyvo_sim() {
             for name in $(_tyvo_sim_scenarios "${COMP_WORDS[0]}"); do
                 [[ $name == "$cur"* ]] && COMPREPLY+=("$pre$name")
             done
-            return
+            return 0
             ;;
-        --fault) return ;;
+        --fault) return 0 ;;
     esac
     mapfile -t COMPREPLY < <(compgen -W "--scenario --fault --timing --verbose -h --help --" -- "$cur")
     return 0

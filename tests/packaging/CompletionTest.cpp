@@ -29,7 +29,7 @@ std::set<std::string> Complete(const std::string& program, const std::vector<std
     script += " && COMP_LINE=\"${COMP_WORDS[*]}\" && COMP_POINT=${#COMP_LINE} && COMPREPLY=()";
     script += " && func=$(complete -p " + program + " | sed -n 's/.*-F \\([^ ]*\\) .*/\\1/p')";
     script += " && \"$func\" && printf '%s\\n' \"${COMPREPLY[@]}\"";
-    const Run run = RunProgram({"/bin/bash", "--norc", "--noprofile", "-c", script});
+    const ProgramRun run = RunProgram({"/bin/bash", "--norc", "--noprofile", "-c", script});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     std::set<std::string> candidates;
@@ -41,7 +41,7 @@ std::set<std::string> Complete(const std::string& program, const std::vector<std
 
 // The scenarios tyvo-sim --help lists.
 std::set<std::string> SimScenarios() {
-    const Run help = RunProgram({TYVO_SIM_PATH, "--help"});
+    const ProgramRun help = RunProgram({TYVO_SIM_PATH, "--help"});
     std::set<std::string> names;
     const std::size_t start = help.out.find("\nScenarios:\n");
     EXPECT_NE(start, std::string::npos);

@@ -21,7 +21,7 @@ std::string PagePath(const Page& page) { return std::string(TYVO_MAN_DIR) + "/" 
 
 // man's plain rendering (no terminal: no overstrikes), without hyphenation
 // or justification, so that no option is broken or spread across lines.
-Run Render(const std::string& path, bool warnings) {
+ProgramRun Render(const std::string& path, bool warnings) {
     std::string command = "MANWIDTH=100 MAN_KEEP_FORMATTING= man --nh --nj ";
     if (warnings) command += "--warnings ";
     command += "-l '" + path + "'";
@@ -30,8 +30,8 @@ Run Render(const std::string& path, bool warnings) {
 
 TEST(ManPages, RenderWithoutWarnings) {
     for (const Page& page : kPages) {
-        for (const std::string path : {PagePath(page), PagePath(page) + ".gz"}) {
-            const Run run = Render(path, true);
+        for (const std::string& path : {PagePath(page), PagePath(page) + ".gz"}) {
+            const ProgramRun run = Render(path, true);
             EXPECT_EQ(run.status, 0) << path;
             EXPECT_EQ(run.err, "") << path << " warns";
             EXPECT_NE(run.out.find(page.name), std::string::npos) << path;

@@ -13,16 +13,16 @@
 
 namespace packagingtest {
 
-struct Run {
+struct ProgramRun {
     int status = -1;
     std::string out;
     std::string err;
 };
 
-inline Run RunProgram(const std::vector<std::string>& argv) {
+inline ProgramRun RunProgram(const std::vector<std::string>& argv) {
     using namespace std::chrono_literals;
     testsupport::ChildProcess child(argv, true);
-    Run run;
+    ProgramRun run;
     const auto status = child.Wait(60s);
     if (!status) child.Kill();
     run.status = status.value_or(-1);
@@ -42,7 +42,7 @@ inline std::set<std::string> LongOptions(const std::string& text) {
 
 // The long options a program's --help prints.
 inline std::set<std::string> HelpOptions(const std::string& program) {
-    const Run help = RunProgram({program, "--help"});
+    const ProgramRun help = RunProgram({program, "--help"});
     EXPECT_EQ(help.status, 0) << program << ": " << help.err;
     return LongOptions(help.out + help.err);
 }
