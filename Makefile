@@ -73,10 +73,14 @@ fuzz: setup
 	scripts/run-fuzzers build/fuzz $(FUZZ_SECONDS)
 
 # A build of its own: the programs must look for the firmware files under
-# /usr, where the package puts everything, and need no tests.
+# /usr, where the package puts everything, and need no tests. Hardened as
+# Debian builds its packages (fortified functions, read-only relocations
+# bound at start-up).
+PACKAGE_HARDENING = -DCMAKE_C_FLAGS=-D_FORTIFY_SOURCE=2 -DCMAKE_CXX_FLAGS=-D_FORTIFY_SOURCE=2 \
+  -DCMAKE_EXE_LINKER_FLAGS=-Wl,-z,relro,-z,now
 package: setup
 	cmake -S . -B build/package $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
-	  -DTYVO_TESTS=OFF -DTYVO_BENCH=OFF
+	  -DTYVO_TESTS=OFF -DTYVO_BENCH=OFF $(PACKAGE_HARDENING)
 	cmake --build build/package -j $(JOBS) --target package
 	@ls -1 build/package/*.deb
 
