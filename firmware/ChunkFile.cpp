@@ -11,8 +11,11 @@
 #include <string_view>
 #include <vector>
 
+#include "firmware/EmulatedBus.h"
+#include "firmware/FirmwareLocation.h"
 #include "firmware/LittleEndian.h"
 #include "firmware/ScrambleKey.h"
+#include "firmware/SyntheticImage.h"
 #include "logging/ConsoleLine.h"
 
 namespace {
@@ -88,6 +91,11 @@ void ReadFirmwareImage(const std::string& path, FirmwareImage& image, std::uint3
         const int error = isFolder ? EISDIR : errno;
         WriteConsoleLine(std::cout, kCannotOpen);
         std::cerr << "firmware file " << path << ": " << std::strerror(error) << std::endl;
+        // For a file the tool looked up (not one a caller named elsewhere),
+        // say where it looked: a user who installed the files in the wrong
+        // place learns where they belong.
+        if (std::filesystem::path(path).parent_path() == std::filesystem::path(FirmwareFolder()))
+            std::cerr << FirmwareSearchNote() << std::endl;
         return;
     }
 
@@ -118,6 +126,12 @@ void ReadFirmwareImage(const std::string& path, FirmwareImage& image, std::uint3
     if (static_cast<std::uint64_t>(file.gcount()) != stored.size()) {
         RefuseChunk(path, "file is shorter than its stored size", image);
         return;
+    }
+    std::vector<std::uint8_t> trailing(kSyntheticImageMark.size());
+    file.read(reinterpret_cast<char*>(trailing.data()), static_cast<std::streamsize>(trailing.size()));
+    trailing.resize(static_cast<std::size_t>(file.gcount()));
+    if (StartsWithSyntheticImageMark(trailing) && !RunsOnEmulatedBus()) {
+        RefuseSyntheticImage(path);
     }
     DecodeStored(path, header, stored, image);
 }

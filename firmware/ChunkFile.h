@@ -34,11 +34,17 @@ struct ChunkHeader {
 //   expanded size above maxExpandedSize, stored data that does not expand to
 //   exactly the expanded size): prints "error decompressing chunk." and leaves
 //   image empty, so that nothing half-expanded is passed on as firmware.
+// - The file carries the synthetic-image mark after its stored data and the
+//   tool does not run on an emulated bus: refuses it on standard error and
+//   ends the process with status 6 (firmware/SyntheticImage.h).
 // Console lines go to standard output; a line naming the file and the reason
-// goes to standard error.
+// goes to standard error (and, for a file that cannot be opened in the folder
+// the firmware files are looked up in, a line naming the folders searched).
 void ReadFirmwareImage(const std::string& path, FirmwareImage& image, std::uint32_t maxExpandedSize);
 
-// The same for the bytes of a whole chunk file already in memory.
+// The same for the bytes of a whole chunk file already in memory; a synthetic
+// image is read like any other (the caller is a development tool, not a
+// restore).
 void ReadFirmwareImageFromMemory(std::span<const std::uint8_t> fileBytes, FirmwareImage& image,
                                  std::uint32_t maxExpandedSize);
 

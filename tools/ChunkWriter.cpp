@@ -8,9 +8,10 @@
 #include "firmware/ChunkFile.h"
 #include "firmware/LittleEndian.h"
 #include "firmware/ScrambleKey.h"
+#include "firmware/SyntheticImage.h"
 #include "tools/FileBytes.h"
 
-std::vector<std::uint8_t> MakeChunkFile(std::span<const std::uint8_t> image) {
+std::vector<std::uint8_t> MakeChunkFile(std::span<const std::uint8_t> image, ChunkMark mark) {
     if (image.size() > std::numeric_limits<std::uint32_t>::max()) {
         throw std::length_error("image is too large for a chunk file");
     }
@@ -31,12 +32,15 @@ std::vector<std::uint8_t> MakeChunkFile(std::span<const std::uint8_t> image) {
     DescrambleChunk(data, data, stored, BuildScrambleKey());
     WriteLittleEndian32(file.data(), static_cast<std::uint32_t>(image.size()));
     WriteLittleEndian32(file.data() + 4, static_cast<std::uint32_t>(stored));
+    if (mark == ChunkMark::Synthetic) {
+        file.insert(file.end(), kSyntheticImageMark.begin(), kSyntheticImageMark.end());
+    }
     return file;
 }
 
-bool WriteChunkFile(std::span<const std::uint8_t> image, const std::string& path, std::string& error) {
+bool WriteChunkFile(std::span<const std::uint8_t> image, const std::string& path, std::string& error, ChunkMark mark) {
     try {
-        return WriteFileBytes(path, MakeChunkFile(image), error);
+        return WriteFileBytes(path, MakeChunkFile(image, mark), error);
     } catch (const std::exception& e) {
         error = path + ": " + e.what();
         return false;

@@ -90,6 +90,9 @@ int main(int argc, char* argv[]) {
     }
     if (!insideEmulation()) reexecUnderWrapper(self, argc, argv);
 
+    // The tool loads the build's synthetic firmware images only when the bus
+    // declares itself emulated (and it checks that umockdev is really there).
+    setenv("TYVO_EMULATED_BUS", "umockdev", 1);
     // A tool that has gone must not take the host with it.
     signal(SIGPIPE, SIG_IGN);
     const HostOptions& options = command.options;

@@ -13,6 +13,10 @@ TREE=$(arg tyvo.tree)
 BUILD=$(arg tyvo.build)
 CHECKS=$(arg tyvo.checks | tr , ' ')
 export TREE BUILD R
+# The devices are programs on this machine behind dummy_hcd: the tool may load
+# the build's synthetic firmware images into them (it checks that the module
+# is loaded).
+export TYVO_EMULATED_BUS=dummy_hcd
 
 ts() { echo "[$(cut -d' ' -f1 /proc/uptime)] $*"; }
 finish() {

@@ -6,6 +6,7 @@
 
 #include "firmware/ChunkFile.h"
 #include "firmware/FX3BootImage.h"
+#include "firmware/SyntheticImage.h"
 #include "tests/firmware/FirmwareTestSupport.h"
 #include "tools/ChunkWriter.h"
 #include "tools/SyntheticImages.h"
@@ -22,10 +23,18 @@ std::string Quote(const std::string& path) { return "'" + path + "'"; }
 const std::string kMkImage = Quote(TYVO_MKIMAGE_EXE);
 const std::string kChunk = Quote(TYVO_CHUNK_EXE);
 
-FirmwareImage ReadChunk(const std::string& path, std::uint32_t cap) {
+// The build's files are synthetic: this test process runs on no emulated bus,
+// so it reads them through the in-memory reader, which does not refuse them,
+// and checks that each carries the mark that makes the tool refuse it.
+FirmwareImage ReadBuiltChunk(const std::string& path, std::uint32_t cap) {
+    const std::vector<std::uint8_t> file = ReadBytes(path);
+    EXPECT_GE(file.size(), kSyntheticImageMark.size());
+    if (file.size() < kSyntheticImageMark.size()) return {};
+    EXPECT_TRUE(StartsWithSyntheticImageMark(std::span(file).last(kSyntheticImageMark.size())))
+        << path << " is not marked synthetic";
     FirmwareImage image;
     ConsoleCapture console;
-    ReadFirmwareImage(path, image, cap);
+    ReadFirmwareImageFromMemory(file, image, cap);
     EXPECT_EQ(console.out(), "") << path;
     return image;
 }
@@ -72,6 +81,9 @@ TEST_F(CommandLineTest, ChunkPacksAndUnpacks) {
     EXPECT_EQ(RunTool(kChunk + " -d " + Path("junk.dat") + " " + Path("junk.img")), 1);
     EXPECT_FALSE(std::filesystem::exists(m_folder.file("junk.img")));
 
+    ASSERT_EQ(RunTool(kChunk + " --synthetic " + Path("in.img") + " " + Path("marked.dat")), 0);
+    EXPECT_EQ(ReadBytes(m_folder.file("marked.dat")), MakeChunkFile(image, ChunkMark::Synthetic));
+
     EXPECT_EQ(RunTool(kChunk + " " + Path("absent.img") + " " + Path("absent.dat")), 1);
     EXPECT_FALSE(std::filesystem::exists(m_folder.file("absent.dat")));
     EXPECT_EQ(RunTool(kChunk + " only-one-argument"), 2);
@@ -80,9 +92,9 @@ TEST_F(CommandLineTest, ChunkPacksAndUnpacks) {
 // What the build put beside tyvo-reset.
 TEST(BuiltFirmwareFiles, ChunkFilesHoldTheirPlainImages) {
     const std::string folder = TYVO_FIRMWARE_DIR;
-    const FirmwareImage app0 = ReadChunk(folder + "/app0.dat", kBootProgrammerImageMaxSize);
-    const FirmwareImage app1 = ReadChunk(folder + "/app1.dat", kControllerImageMaxSize);
-    const FirmwareImage app2 = ReadChunk(folder + "/app2.dat", kControllerImageMaxSize);
+    const FirmwareImage app0 = ReadBuiltChunk(folder + "/app0.dat", kBootProgrammerImageMaxSize);
+    const FirmwareImage app1 = ReadBuiltChunk(folder + "/app1.dat", kControllerImageMaxSize);
+    const FirmwareImage app2 = ReadBuiltChunk(folder + "/app2.dat", kControllerImageMaxSize);
     EXPECT_EQ(app0, ReadBytes(folder + "/app0.img"));
     EXPECT_EQ(app1, ReadBytes(folder + "/app1.img"));
     EXPECT_EQ(app2, ReadBytes(folder + "/app2.img"));

@@ -1,5 +1,6 @@
-// What `cmake --install` gives a user: the tool with its firmware files in
-// bin, and a udev rule that opens every device the tool can meet.
+// What `cmake --install` gives a user: the programs in bin, a udev rule that
+// opens every device the tool can meet, the manual pages and the bash
+// completion, and no synthetic firmware image.
 
 #include "devices/DeviceModelManifest.h"
 #include "tests/firmware/FirmwareTestSupport.h"
@@ -9,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -53,21 +55,53 @@ TEST(Install, TheUdevRuleGrantsEveryDeviceOfTheManifestAndNothingElse) {
     EXPECT_NE(rule.find("\nLABEL=\"tyvo_end\"\n"), std::string::npos);
 }
 
-TEST(Install, PutsTheToolItsFirmwareAndTheRuleInTheirPlaces) {
+// Every regular file below folder, as paths relative to it.
+std::set<std::string> FilesBelow(const std::filesystem::path& folder) {
+    std::set<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (!entry.is_directory()) files.insert(std::filesystem::relative(entry.path(), folder).string());
+    return files;
+}
+
+TEST(Install, PutsEachFileInItsPlaceAndNoSyntheticFirmware) {
     TempFolder prefix;
     testsupport::ChildProcess install(
         {TYVO_CMAKE_COMMAND, "--install", TYVO_BINARY_DIR, "--prefix", prefix.path().string()}, true);
     ASSERT_EQ(install.Wait(120s), 0) << install.Stderr();
 
-    struct stat tool {};
-    ASSERT_EQ(stat(prefix.file("bin/tyvo-reset").c_str(), &tool), 0);
-    EXPECT_TRUE(tool.st_mode & S_IXUSR);
-    for (const char* name : {"app0.dat", "app1.dat", "app2.dat"}) {
-        EXPECT_EQ(ReadBytes(prefix.file(std::string("bin/") + name)),
-                  ReadBytes(std::string(TYVO_FIRMWARE_FOLDER) + "/" + name))
-            << name << " lies beside the tool, where it looks";
+    for (const char* program : {"bin/tyvo-reset", "bin/tyvo-client"}) {
+        struct stat file {};
+        ASSERT_EQ(stat(prefix.file(program).c_str(), &file), 0) << program;
+        EXPECT_TRUE(file.st_mode & S_IXUSR) << program;
     }
     EXPECT_EQ(ReadBytes(prefix.file("lib/udev/rules.d/70-tyvo-reset.rules")), ReadBytes(kRule));
+    for (const char* tool : {"tyvo-reset", "tyvo-client"}) {
+        EXPECT_EQ(ReadBytes(prefix.file(std::string("share/bash-completion/completions/") + tool)),
+                  ReadBytes(std::string(TYVO_SOURCE_DIR) + "/packaging/completion/" + tool + ".bash"));
+    }
+
+    // The whole tree: the synthetic development images (and the development
+    // tools that use them) stay in the build tree.
+    std::set<std::string> expected = {
+        "bin/tyvo-reset",
+        "bin/tyvo-client",
+        "lib/udev/rules.d/70-tyvo-reset.rules",
+        "share/bash-completion/completions/tyvo-reset",
+        "share/bash-completion/completions/tyvo-client",
+        "share/doc/tyvo-reset/copyright",
+        "share/doc/tyvo-reset/changelog.gz",
+    };
+    if (TYVO_MAN_PAGES) {
+        expected.insert("share/man/man1/tyvo-reset.1.gz");
+        expected.insert("share/man/man1/tyvo-client.1.gz");
+    }
+    EXPECT_EQ(FilesBelow(prefix.path()), expected);
+    for (const std::string& file : FilesBelow(prefix.path())) {
+        EXPECT_EQ(file.find(".dat"), std::string::npos) << file;
+        EXPECT_EQ(file.find(".img"), std::string::npos) << file;
+    }
+    // The build tree still has them, for the emulator.
+    EXPECT_TRUE(std::filesystem::exists(std::string(TYVO_FIRMWARE_FOLDER) + "/app0.dat"));
 }
 
 }  // namespace
