@@ -73,7 +73,7 @@ CommandLineParser::CommandLineParser() : ContextMember("CommandLineParser"), m_o
         "stage1-failure, stage2-failure or stage2-unplug, or for a working controller "
         "controller, controller-update or embedded (see tyvo-sim --help)")(
         "firmware-dir", po::value<std::string>()->value_name("DIR"),
-        "take app0.dat, app1.dat and app2.dat from DIR instead of the executable's folder")(
+        "take app0.dat, app1.dat and app2.dat from DIR, not the folders searched by default")(
         "list,l", "list every attached Tyvo device and exit")(
         "json",
         "with --list: a JSON array; with --yes: end with one JSON outcome object on standard output "
