@@ -36,7 +36,7 @@ std::shared_ptr<UvcControllerModel> streamingModel(const ControllerRig& rig) {
     return model;
 }
 
-ScenarioStep plugStep(std::shared_ptr<ControllerRig> rig, std::string what) {
+ScenarioStep plugStep(const std::shared_ptr<ControllerRig>& rig, const std::string& what) {
     ScenarioStep step;
     step.description = "plug in " + what;
     step.afterOutput = std::string(kPlugInRequest);
@@ -48,7 +48,7 @@ ScenarioStep plugStep(std::shared_ptr<ControllerRig> rig, std::string what) {
     return step;
 }
 
-ScenarioStep observeStep(std::shared_ptr<ControllerRig> rig) {
+ScenarioStep observeStep(const std::shared_ptr<ControllerRig>& rig) {
     ScenarioStep step;
     step.description = "see the controller stream " + std::to_string(kObservedFrames) + " frames to the tool";
     step.when = [rig](ScenarioRun&) {
@@ -64,7 +64,8 @@ ScenarioStep observeStep(std::shared_ptr<ControllerRig> rig) {
     return step;
 }
 
-Scenario streamingScenario(const std::string& name, std::shared_ptr<ControllerRig> rig, const std::string& what) {
+Scenario streamingScenario(const std::string& name, const std::shared_ptr<ControllerRig>& rig,
+                           const std::string& what) {
     Scenario scenario;
     scenario.name = name;
     scenario.timeLimit = 60s;

@@ -114,7 +114,7 @@ bool attemptFailed(ScenarioRun& run, const RestoreRig& rig) {
     return attempt.find(kStage1Done) != std::string_view::npos && rig.chip->mode() != Fx3Chip::Mode::BootProgrammer;
 }
 
-ScenarioStep plugStep(std::shared_ptr<RestoreRig> rig, std::optional<StageFault> fault) {
+ScenarioStep plugStep(const std::shared_ptr<RestoreRig>& rig, std::optional<StageFault> fault) {
     ScenarioStep step;
     step.description = "plug in the controller, in its boot loader";
     step.afterOutput = std::string(kPlugInRequest);
@@ -124,7 +124,7 @@ ScenarioStep plugStep(std::shared_ptr<RestoreRig> rig, std::optional<StageFault>
 }
 
 // After the failure line: out, a pause, in again (without the fault).
-void addReplugAfter(Scenario& scenario, std::shared_ptr<RestoreRig> rig, const std::string& failureLine) {
+void addReplugAfter(Scenario& scenario, const std::shared_ptr<RestoreRig>& rig, const std::string& failureLine) {
     ScenarioStep out;
     out.description = "unplug the controller after \"" + failureLine.substr(0, failureLine.size() - 1) + "\"";
     out.afterOutput = failureLine;
@@ -139,7 +139,8 @@ void addReplugAfter(Scenario& scenario, std::shared_ptr<RestoreRig> rig, const s
     scenario.steps.push_back(in);
 }
 
-Scenario restoreScenario(const std::string& name, std::shared_ptr<RestoreRig> rig, std::optional<StageFault> fault) {
+Scenario restoreScenario(const std::string& name, const std::shared_ptr<RestoreRig>& rig,
+                         std::optional<StageFault> fault) {
     Scenario scenario;
     scenario.name = name;
     scenario.steps.push_back(plugStep(rig, fault));
@@ -157,7 +158,7 @@ Scenario makeRestore(const HostOptions& options) {
 
 // A first attempt that fails with error 1 in its stage, then out and in
 // again, and a whole restore.
-Scenario failureThenReplug(const std::string& name, std::shared_ptr<RestoreRig> rig, const StageFault& fault) {
+Scenario failureThenReplug(const std::string& name, const std::shared_ptr<RestoreRig>& rig, const StageFault& fault) {
     Scenario scenario = restoreScenario(name, rig, fault);
     const std::string stage = fault.stage == 1 ? "1" : "2";
     const std::string failure = "Error 1 when restoring firmware (" + stage + "/2)\n";

@@ -30,6 +30,7 @@ ToolProcess::ToolProcess(const std::vector<std::string>& argv) {
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     std::vector<char*> args;
+    args.reserve(argv.size() + 1);
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     const int rc = posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ);
