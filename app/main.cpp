@@ -8,8 +8,9 @@
 // when the user stops it.
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
-#include <thread>
 
 #include "app/Dialogue.h"
 #include "app/Simulation.h"
@@ -52,7 +53,8 @@ int main(int argc, char* argv[]) {
     // The monitor joins the global context now; its thread starts with the
     // context's initiation below.
     Autowired<DeviceAttachMonitor> monitor;
-    monitor = std::make_shared<DeviceAttachMonitorLinux>();
+    const auto linuxMonitor = std::make_shared<DeviceAttachMonitorLinux>();
+    monitor = linuxMonitor;
 
     WriteBanner(std::cout);
     WaitForEnter(std::cin);
@@ -65,5 +67,15 @@ int main(int argc, char* argv[]) {
 
     CoreContext::Current()->Initiate();
 
-    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+    // One second at a time, for ever; but without USB access no controller
+    // can ever be seen, so the tool says why on one line and ends. Other
+    // threads still run: quick_exit, as at the end of a restore.
+    for (;;) {
+        if (const auto failure = linuxMonitor->WaitForStartFailure(std::chrono::seconds(1))) {
+            std::cout.flush();
+            std::cerr << "tyvo-reset: " << *failure << std::endl;
+            std::fflush(nullptr);
+            std::quick_exit(1);
+        }
+    }
 }

@@ -14,7 +14,16 @@ DeviceAttachMonitorLinux::~DeviceAttachMonitorLinux() = default;
 void DeviceAttachMonitorLinux::Run() {
     auto enumerator = std::make_shared<UsbBusEnumerator>();
     if (enumerator->initError() != 0) {
-        throw std::runtime_error("Failed to initialize USB device access");
+        const std::string failure =
+            "Failed to initialize USB device access: " + enumerator->initFailure() +
+            ". Check that /dev/bus/usb exists and is readable, and that a container or sandbox does not hide "
+            "the USB devices or refuse the kernel's device events (netlink).";
+        {
+            std::lock_guard<std::mutex> lock(m_startFailureLock);
+            m_startFailure = failure;
+        }
+        m_startFailureSet.notify_all();
+        throw std::runtime_error(failure);
     }
     {
         std::lock_guard<std::mutex> lock(m_enumeratorLock);
@@ -22,8 +31,8 @@ void DeviceAttachMonitorLinux::Run() {
     }
 
     // Arrivals and leaves are not examined: each one triggers a full rescan.
-    const bool hotplug = enumerator->startHotplug([this](UsbHotplugEvent event, const UsbBusDevice&) {
-        if (event == UsbHotplugEvent::Left) m_deviceLeft = true;
+    const bool hotplug = StartHotplug(*enumerator, [this](bool deviceLeft) {
+        if (deviceLeft) m_deviceLeft = true;
         m_changeNoticed = true;
     });
 
@@ -58,7 +67,19 @@ void DeviceAttachMonitorLinux::Run() {
     }
 }
 
+bool DeviceAttachMonitorLinux::StartHotplug(UsbBusEnumerator& enumerator, std::function<void(bool)> notice) {
+    return enumerator.startHotplug([notice = std::move(notice)](UsbHotplugEvent event, const UsbBusDevice&) {
+        notice(event == UsbHotplugEvent::Left);
+    });
+}
+
 void DeviceAttachMonitorLinux::OnStop() { Wake(); }
+
+std::optional<std::string> DeviceAttachMonitorLinux::WaitForStartFailure(std::chrono::milliseconds bound) const {
+    std::unique_lock<std::mutex> lock(m_startFailureLock);
+    m_startFailureSet.wait_for(lock, bound, [this] { return m_startFailure.has_value(); });
+    return m_startFailure;
+}
 
 void DeviceAttachMonitorLinux::RequestScan() {
     m_scanRequested = true;

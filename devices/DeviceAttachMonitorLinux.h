@@ -2,8 +2,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "devices/DeviceAttachMonitor.h"
@@ -26,6 +30,14 @@ public:
     void OnStop() override;
     void Scan() override;
 
+    // Waits at most `bound` for the monitor's thread to find that USB device
+    // access cannot start (libusb_init failed: no usbfs, device events
+    // refused by a sandbox). Then returns the one-line reason: the fixed
+    // text, libusb's and the system's error, and what to check. Without
+    // USB access no device will ever be seen, so the tool says this and
+    // ends rather than waiting in silence.
+    std::optional<std::string> WaitForStartFailure(std::chrono::milliseconds bound) const;
+
     // The present devices as a scan sees them (empty before the thread runs).
     std::vector<PresentDevice> PresentDevices() const;
 
@@ -39,6 +51,10 @@ protected:
     // Scans happen on the monitor thread only: a request sets a flag and
     // wakes the thread's event loop.
     void RequestScan() override;
+
+    // Asks libusb for arrival and leave notices; false where the platform
+    // has none, and the monitor then polls (kFallbackRescanPeriod).
+    virtual bool StartHotplug(UsbBusEnumerator& enumerator, std::function<void(bool deviceLeft)> notice);
 
 private:
     void Wake();
@@ -55,6 +71,9 @@ private:
     std::atomic<bool> m_changeNoticed{false};  // a hot-plug notice
     std::atomic<bool> m_deviceLeft{false};     // a hot-plug notice of a device leaving
     std::vector<PresentDevice> m_lastSeen;
+    mutable std::mutex m_startFailureLock;  // guards m_startFailure
+    mutable std::condition_variable m_startFailureSet;
+    std::optional<std::string> m_startFailure;
     mutable std::mutex m_enumeratorLock;  // guards the pointer, not the enumerator's use
     std::shared_ptr<UsbBusEnumerator> m_enumerator;
 };
