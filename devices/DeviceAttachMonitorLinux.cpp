@@ -4,7 +4,10 @@
 
 #include <stdexcept>
 
+#include "devices/PowerEventsLinux.h"
 #include "devices/core/DevicePath.h"
+#include "logging/ErrorCodes.h"
+#include "logging/LogRecord.h"
 #include "usb/UsbBusEnumerator.h"
 
 DeviceAttachMonitorLinux::DeviceAttachMonitorLinux() : DeviceAttachMonitor("DeviceAttachMonitorLinux") { Ready(); }
@@ -36,6 +39,19 @@ void DeviceAttachMonitorLinux::Run() {
         m_changeNoticed = true;
     });
 
+    {
+        std::lock_guard<std::mutex> lock(m_powerLock);
+        m_powerOpen = true;
+    }
+    std::string noPowerEvents;
+    auto power = PowerEventsLinux::Start([this](bool suspending) { OnPowerEvent(suspending); }, noPowerEvents);
+    if (!power && m_logServer) {
+        // Said once, as a detail below the default level (shown from
+        // "debug_output_level" 4): containers and minimal systems have no
+        // logind, and the tool's default console output stays as it is.
+        m_logServer->log(-1, LOG_INFO + 1, EC_NO_ERROR, "Suspend and resume are not followed: " + noPowerEvents + ".");
+    }
+
     Scan();
     FireMonitorStarted();
 
@@ -43,6 +59,7 @@ void DeviceAttachMonitorLinux::Run() {
     while (!ShouldStop()) {
         enumerator->handleEvents(hotplug ? std::chrono::milliseconds(500) : std::chrono::milliseconds(100));
         if (ShouldStop()) break;
+        HandlePowerEvents();
         const auto now = std::chrono::steady_clock::now();
         const bool requested = m_scanRequested.exchange(false);
         const bool noticed = m_changeNoticed.exchange(false);
@@ -57,6 +74,8 @@ void DeviceAttachMonitorLinux::Run() {
         }
     }
 
+    ClosePowerEvents();
+    power.reset();
     if (hotplug) enumerator->stopHotplug();
     // Every device context loses its initiation, and the monitor waits until
     // their threads have ended.
@@ -116,7 +135,58 @@ std::vector<PresentDevice> DeviceAttachMonitorLinux::PresentDevices() const {
     return present;
 }
 
-void DeviceAttachMonitorLinux::Scan() { ReconcileAndRemember(PresentDevices()); }
+void DeviceAttachMonitorLinux::Scan() {
+    if (m_suspended) return;
+    ReconcileAndRemember(PresentDevices());
+}
+
+void DeviceAttachMonitorLinux::OnPowerEvent(bool suspending) {
+    std::unique_lock<std::mutex> lock(m_powerLock);
+    if (!m_powerOpen) return;
+    m_powerEvents.push_back(suspending);
+    const std::uint64_t ticket = ++m_powerPosted;
+    lock.unlock();
+    Wake();
+    lock.lock();
+    m_powerHandled.wait_for(lock, kPowerEventBound, [&] { return m_powerDone >= ticket || !m_powerOpen; });
+}
+
+void DeviceAttachMonitorLinux::HandlePowerEvents() {
+    for (;;) {
+        bool suspending = false;
+        {
+            std::lock_guard<std::mutex> lock(m_powerLock);
+            if (m_powerEvents.empty()) return;
+            suspending = m_powerEvents.front();
+            m_powerEvents.pop_front();
+        }
+        if (suspending) {
+            // Every device context stops before the machine sleeps; the
+            // monitor waits for their threads.
+            m_suspended = true;
+            ReleaseAll(true);
+        } else {
+            // The devices may have changed while the machine slept: a full
+            // scan, whatever the last one saw.
+            m_suspended = false;
+            Scan();
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_powerLock);
+            ++m_powerDone;
+        }
+        m_powerHandled.notify_all();
+    }
+}
+
+void DeviceAttachMonitorLinux::ClosePowerEvents() {
+    {
+        std::lock_guard<std::mutex> lock(m_powerLock);
+        m_powerOpen = false;
+        m_powerEvents.clear();
+    }
+    m_powerHandled.notify_all();
+}
 
 bool DeviceAttachMonitorLinux::ChangedSince(const std::vector<PresentDevice>& present,
                                             const std::vector<PresentDevice>& lastSeen, bool deviceLeft) {
@@ -128,6 +198,7 @@ bool DeviceAttachMonitorLinux::ChangedSince(const std::vector<PresentDevice>& pr
 }
 
 void DeviceAttachMonitorLinux::ScanOnChange(bool deviceLeft) {
+    if (m_suspended) return;
     std::vector<PresentDevice> present = PresentDevices();
     if (!ChangedSince(present, m_lastSeen, deviceLeft)) return;
     ReconcileAndRemember(std::move(present));

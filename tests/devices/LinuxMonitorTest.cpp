@@ -8,6 +8,7 @@
 #include "devices/core/DeviceExceptions.h"
 #include "sim/EmulatedUsbBus.h"
 #include "sim/UsbDeviceModel.h"
+#include "tests/devices/EmulatedTestDevice.h"
 #include "tests/devices/MonitorFixture.h"
 #include "usb/UsbBusEnumerator.h"
 
@@ -19,21 +20,6 @@ std::atomic<int> monitortest::Behaviour::constructed{0};
 std::atomic<int> monitortest::Behaviour::failNext{0};
 
 namespace {
-
-std::shared_ptr<sim::StandardUsbDevice> MakeDevice(uint16_t vendorId, uint16_t productId, bool video) {
-    sim::DeviceLayout device;
-    device.vendorId = vendorId;
-    device.productId = productId;
-    sim::ConfigurationLayout configuration;
-    sim::InterfaceLayout interface;
-    interface.interfaceClass = video ? 0x0E : 0xFF;
-    interface.interfaceSubClass = video ? 0x01 : 0x00;
-    configuration.interfaces.push_back(interface);
-    sim::DeviceDescriptors descriptors;
-    descriptors.device = sim::buildDeviceDescriptor(device);
-    descriptors.configurations.push_back(sim::buildConfiguration(configuration));
-    return std::make_shared<sim::StandardUsbDevice>("test device", descriptors);
-}
 
 // The name of the thread that built the last test device.
 std::string g_builderThread;
