@@ -45,6 +45,12 @@ void DeviceAttachMonitorLinux::Run() {
     }
     std::string noPowerEvents;
     auto power = PowerEventsLinux::Start([this](bool suspending) { OnPowerEvent(suspending); }, noPowerEvents);
+    // However this thread ends, an announcement waiting for it is let go
+    // before the power thread is stopped and joined.
+    struct PowerEventsClosing {
+        DeviceAttachMonitorLinux& monitor;
+        ~PowerEventsClosing() { monitor.ClosePowerEvents(); }
+    } closing{*this};
     if (!power && m_logServer) {
         // Said once, as a detail below the default level (shown from
         // "debug_output_level" 4): containers and minimal systems have no

@@ -75,9 +75,18 @@ PowerEventsLinux::~PowerEventsLinux() {
 
 bool PowerEventsLinux::TakeDelayLock(std::string* why) {
     sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* call = nullptr;
     sd_bus_message* reply = nullptr;
-    int r = sd_bus_call_method(m_bus, kLogind, kLogindPath, kLogindManager, "Inhibit", &error, &reply, "ssss", "sleep",
-                               "tyvo-reset", "Release the Tyvo Controller before the system sleeps", "delay");
+    int r = sd_bus_message_new_method_call(m_bus, &call, kLogind, kLogindPath, kLogindManager, "Inhibit");
+    // A logind that is not running is not started for us (a container may
+    // list it as activatable without being able to run it): the answer
+    // comes at once instead of after the call's time-out.
+    if (r >= 0) r = sd_bus_message_set_auto_start(call, 0);
+    if (r >= 0)
+        r = sd_bus_message_append(call, "ssss", "sleep", "tyvo-reset",
+                                  "Release the Tyvo Controller before the system sleeps", "delay");
+    if (r >= 0) r = sd_bus_call(m_bus, call, 0, &error, &reply);
+    sd_bus_message_unref(call);
     if (r < 0) {
         if (why) *why = "no logind on the system bus (" + ErrorText(error, r) + ")";
         sd_bus_error_free(&error);
