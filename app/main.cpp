@@ -18,7 +18,6 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "app/DeviceList.h"
 #include "app/Dialogue.h"
@@ -97,6 +96,23 @@ std::shared_ptr<ProgressSink> ChooseProgress(const CommandLineParser& commandLin
     std::quick_exit(outcome.status);
 }
 
+// Ends a run that has no USB access: one line on standard error saying what
+// failed and what to check, status 1 (and the outcome object with --json).
+// Other threads still run: quick_exit, as at the end of a restore.
+[[noreturn]] void EndWithoutUsbAccess(const std::string& reason, bool unattended, int outcomeFd, bool quiet) {
+    if (unattended) {
+        UnattendedOutcome outcome;
+        outcome.outcome = "usb-unavailable";
+        outcome.status = 1;
+        outcome.message = reason;
+        EndUnattended(outcome, outcomeFd, quiet);
+    }
+    std::cout.flush();
+    std::cerr << "tyvo-reset: " << reason << std::endl;
+    std::fflush(nullptr);
+    std::quick_exit(1);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -156,7 +172,8 @@ int main(int argc, char* argv[]) {
     // The monitor joins the global context now; its thread starts with the
     // context's initiation below.
     Autowired<DeviceAttachMonitor> monitor;
-    monitor = std::make_shared<DeviceAttachMonitorLinux>();
+    const auto linuxMonitor = std::make_shared<DeviceAttachMonitorLinux>();
+    monitor = linuxMonitor;
 
     if (unattended) {
         WriteTitle(std::cout);
@@ -173,6 +190,13 @@ int main(int argc, char* argv[]) {
 
     CoreContext::Current()->Initiate();
 
+    // Without USB access no controller can ever be seen. The monitor's
+    // thread finds that at once when the context starts.
+    if (const auto failure = linuxMonitor->WaitForStartFailure(std::chrono::seconds(1)))
+        EndWithoutUsbAccess(*failure, run != nullptr, outcomeFd, quiet);
     if (run) EndUnattended(run->waitForOutcome(), outcomeFd, quiet);
-    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+    for (;;) {
+        if (const auto failure = linuxMonitor->WaitForStartFailure(std::chrono::seconds(1)))
+            EndWithoutUsbAccess(*failure, false, -1, quiet);
+    }
 }

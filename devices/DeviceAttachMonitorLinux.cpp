@@ -4,7 +4,10 @@
 
 #include <stdexcept>
 
+#include "devices/PowerEventsLinux.h"
 #include "devices/core/DevicePath.h"
+#include "logging/ErrorCodes.h"
+#include "logging/LogRecord.h"
 #include "usb/UsbBusEnumerator.h"
 
 DeviceAttachMonitorLinux::DeviceAttachMonitorLinux() : DeviceAttachMonitor("DeviceAttachMonitorLinux") { Ready(); }
@@ -14,7 +17,16 @@ DeviceAttachMonitorLinux::~DeviceAttachMonitorLinux() = default;
 void DeviceAttachMonitorLinux::Run() {
     auto enumerator = std::make_shared<UsbBusEnumerator>();
     if (enumerator->initError() != 0) {
-        throw std::runtime_error("Failed to initialize USB device access");
+        const std::string failure =
+            "Failed to initialize USB device access: " + enumerator->initFailure() +
+            ". Check that /dev/bus/usb exists and is readable, and that a container or sandbox does not hide "
+            "the USB devices or refuse the kernel's device events (netlink).";
+        {
+            std::lock_guard<std::mutex> lock(m_startFailureLock);
+            m_startFailure = failure;
+        }
+        m_startFailureSet.notify_all();
+        throw std::runtime_error(failure);
     }
     {
         std::lock_guard<std::mutex> lock(m_enumeratorLock);
@@ -22,10 +34,29 @@ void DeviceAttachMonitorLinux::Run() {
     }
 
     // Arrivals and leaves are not examined: each one triggers a full rescan.
-    const bool hotplug = enumerator->startHotplug([this](UsbHotplugEvent event, const UsbBusDevice&) {
-        if (event == UsbHotplugEvent::Left) m_deviceLeft = true;
+    const bool hotplug = StartHotplug(*enumerator, [this](bool deviceLeft) {
+        if (deviceLeft) m_deviceLeft = true;
         m_changeNoticed = true;
     });
+
+    {
+        std::lock_guard<std::mutex> lock(m_powerLock);
+        m_powerOpen = true;
+    }
+    std::string noPowerEvents;
+    auto power = PowerEventsLinux::Start([this](bool suspending) { OnPowerEvent(suspending); }, noPowerEvents);
+    // However this thread ends, an announcement waiting for it is let go
+    // before the power thread is stopped and joined.
+    struct PowerEventsClosing {
+        DeviceAttachMonitorLinux& monitor;
+        ~PowerEventsClosing() { monitor.ClosePowerEvents(); }
+    } closing{*this};
+    if (!power && m_logServer) {
+        // Said once, as a detail below the default level (shown from
+        // "debug_output_level" 4): containers and minimal systems have no
+        // logind, and the tool's default console output stays as it is.
+        m_logServer->log(-1, LOG_INFO + 1, EC_NO_ERROR, "Suspend and resume are not followed: " + noPowerEvents + ".");
+    }
 
     Scan();
     FireMonitorStarted();
@@ -34,6 +65,7 @@ void DeviceAttachMonitorLinux::Run() {
     while (!ShouldStop()) {
         enumerator->handleEvents(hotplug ? std::chrono::milliseconds(500) : std::chrono::milliseconds(100));
         if (ShouldStop()) break;
+        HandlePowerEvents();
         const auto now = std::chrono::steady_clock::now();
         const bool requested = m_scanRequested.exchange(false);
         const bool noticed = m_changeNoticed.exchange(false);
@@ -48,6 +80,8 @@ void DeviceAttachMonitorLinux::Run() {
         }
     }
 
+    ClosePowerEvents();
+    power.reset();
     if (hotplug) enumerator->stopHotplug();
     // Every device context loses its initiation, and the monitor waits until
     // their threads have ended.
@@ -58,7 +92,19 @@ void DeviceAttachMonitorLinux::Run() {
     }
 }
 
+bool DeviceAttachMonitorLinux::StartHotplug(UsbBusEnumerator& enumerator, std::function<void(bool)> notice) {
+    return enumerator.startHotplug([notice = std::move(notice)](UsbHotplugEvent event, const UsbBusDevice&) {
+        notice(event == UsbHotplugEvent::Left);
+    });
+}
+
 void DeviceAttachMonitorLinux::OnStop() { Wake(); }
+
+std::optional<std::string> DeviceAttachMonitorLinux::WaitForStartFailure(std::chrono::milliseconds bound) const {
+    std::unique_lock<std::mutex> lock(m_startFailureLock);
+    m_startFailureSet.wait_for(lock, bound, [this] { return m_startFailure.has_value(); });
+    return m_startFailure;
+}
 
 void DeviceAttachMonitorLinux::RequestScan() {
     m_scanRequested = true;
@@ -95,7 +141,58 @@ std::vector<PresentDevice> DeviceAttachMonitorLinux::PresentDevices() const {
     return present;
 }
 
-void DeviceAttachMonitorLinux::Scan() { ReconcileAndRemember(PresentDevices()); }
+void DeviceAttachMonitorLinux::Scan() {
+    if (m_suspended) return;
+    ReconcileAndRemember(PresentDevices());
+}
+
+void DeviceAttachMonitorLinux::OnPowerEvent(bool suspending) {
+    std::unique_lock<std::mutex> lock(m_powerLock);
+    if (!m_powerOpen) return;
+    m_powerEvents.push_back(suspending);
+    const std::uint64_t ticket = ++m_powerPosted;
+    lock.unlock();
+    Wake();
+    lock.lock();
+    m_powerHandled.wait_for(lock, kPowerEventBound, [&] { return m_powerDone >= ticket || !m_powerOpen; });
+}
+
+void DeviceAttachMonitorLinux::HandlePowerEvents() {
+    for (;;) {
+        bool suspending = false;
+        {
+            std::lock_guard<std::mutex> lock(m_powerLock);
+            if (m_powerEvents.empty()) return;
+            suspending = m_powerEvents.front();
+            m_powerEvents.pop_front();
+        }
+        if (suspending) {
+            // Every device context stops before the machine sleeps; the
+            // monitor waits for their threads.
+            m_suspended = true;
+            ReleaseAll(true);
+        } else {
+            // The devices may have changed while the machine slept: a full
+            // scan, whatever the last one saw.
+            m_suspended = false;
+            Scan();
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_powerLock);
+            ++m_powerDone;
+        }
+        m_powerHandled.notify_all();
+    }
+}
+
+void DeviceAttachMonitorLinux::ClosePowerEvents() {
+    {
+        std::lock_guard<std::mutex> lock(m_powerLock);
+        m_powerOpen = false;
+        m_powerEvents.clear();
+    }
+    m_powerHandled.notify_all();
+}
 
 bool DeviceAttachMonitorLinux::ChangedSince(const std::vector<PresentDevice>& present,
                                             const std::vector<PresentDevice>& lastSeen, bool deviceLeft) {
@@ -107,6 +204,7 @@ bool DeviceAttachMonitorLinux::ChangedSince(const std::vector<PresentDevice>& pr
 }
 
 void DeviceAttachMonitorLinux::ScanOnChange(bool deviceLeft) {
+    if (m_suspended) return;
     std::vector<PresentDevice> present = PresentDevices();
     if (!ChangedSince(present, m_lastSeen, deviceLeft)) return;
     ReconcileAndRemember(std::move(present));

@@ -5,6 +5,7 @@
 #include <libusb.h>
 
 #include <cerrno>
+#include <cstring>
 
 using tyvo::usb::errnoFromLibusb;
 using tyvo::usb::portChainOf;
@@ -79,10 +80,17 @@ struct UsbBusEnumerator::Context {
 };
 
 UsbBusEnumerator::UsbBusEnumerator() : m_context(std::make_unique<Context>()) {
+    // libusb reports most start-up failures (no usbfs, the kernel's device
+    // events refused by a sandbox) as one "other" error; the system error it
+    // met on the way says more, so it is kept for the message.
+    errno = 0;
     const int r = libusb_init(&m_context->usb);
+    const int systemError = errno;
     if (r != 0) {
         m_context->usb = nullptr;
         m_initError = errnoFromLibusb(r);
+        m_initFailure = std::string("libusb_init: ") + libusb_error_name(r) + " (" + libusb_strerror(r) + ")";
+        if (systemError != 0) m_initFailure += ", system error: " + std::string(std::strerror(systemError));
     }
 }
 

@@ -46,6 +46,10 @@ public:
 
     // 0 when libusb started; else its errno value.
     uint32_t initError() const { return m_initError; }
+    // Why libusb did not start, for a person: libusb's error name and text,
+    // and the system error it left behind when there is one. Empty when it
+    // started.
+    const std::string& initFailure() const { return m_initFailure; }
 
     std::vector<UsbBusDevice> devices() const;
     // Opens the device at its bus and address and reads its product and
@@ -72,4 +76,5 @@ public:
 private:
     std::unique_ptr<Context> m_context;
     uint32_t m_initError = 0;
+    std::string m_initFailure;
 };

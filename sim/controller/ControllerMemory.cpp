@@ -71,11 +71,13 @@ uint32_t ControllerMemory::word(uint32_t address) const {
 }
 
 std::array<uint8_t, 20> ControllerMemory::digest() const {
-    // The serial area, the salt (the controller's own bytes when its serial
-    // is blank), and the host's challenge.
+    // The serial area, the salt, and the host's challenge. A blank Cypress
+    // controller hashes its own bytes at 14 and 15 instead of the fixed
+    // salt (its host reads them); the embedded controller's host never reads
+    // them, so that controller always hashes the fixed salt.
     std::array<uint8_t, 20> message{};
     std::copy_n(m_memory.begin(), kSerialSize, message.begin());
-    const bool blank = m_memory[kSerial] == 0xFF;
+    const bool blank = m_kind == ControllerKind::Cypress && m_memory[kSerial] == 0xFF;
     message[14] = blank ? m_memory[kBlankSalt] : kSalt[0];
     message[15] = blank ? m_memory[kBlankSalt + 1] : kSalt[1];
     std::copy_n(m_memory.begin() + kChallenge, 4, message.begin() + 16);

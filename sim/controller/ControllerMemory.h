@@ -21,7 +21,7 @@ enum class ControllerKind { Cypress, Embedded };
 namespace controller_memory {
 inline constexpr uint32_t kSerial = 0;  // 14 bytes; first byte 0xFF = blank
 inline constexpr uint32_t kSerialSize = 14;
-inline constexpr uint32_t kBlankSalt = 14;     // 2 bytes, used when the serial is blank
+inline constexpr uint32_t kBlankSalt = 14;     // 2 bytes, hashed by a blank Cypress controller
 inline constexpr uint32_t kChallenge = 16;     // 4 bytes from the host
 inline constexpr uint32_t kResponse = 20;      // 12 bytes: digest bytes 0 to 11
 inline constexpr uint32_t kDigestTail = 32;    // 8 bytes from the host: digest bytes 12 to 19

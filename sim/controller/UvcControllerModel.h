@@ -61,7 +61,8 @@ struct UvcControllerOptions {
     uint16_t productId = 0x0003;
     // At most 13 characters reach the host; empty: a blank serial area.
     std::string serial = "MKT-210012345";
-    // The bytes a blank controller authenticates with (addresses 14, 15).
+    // The bytes a blank Cypress controller authenticates with (addresses 14,
+    // 15); the embedded controller always uses the fixed salt.
     std::array<uint8_t, 2> blankSalt{0xA7, 0x19};
     // Cypress: the version number; embedded: major x 100 + minor.
     int firmwareVersion = 17;

@@ -5,9 +5,12 @@
 #include <pthread.h>
 
 #include "devices/DeviceAttachMonitorLinux.h"
+#include "devices/core/DeviceExceptions.h"
 #include "sim/EmulatedUsbBus.h"
 #include "sim/UsbDeviceModel.h"
+#include "tests/devices/EmulatedTestDevice.h"
 #include "tests/devices/MonitorFixture.h"
+#include "usb/UsbBusEnumerator.h"
 
 using namespace monitortest;
 using namespace std::chrono_literals;
@@ -17,21 +20,6 @@ std::atomic<int> monitortest::Behaviour::constructed{0};
 std::atomic<int> monitortest::Behaviour::failNext{0};
 
 namespace {
-
-std::shared_ptr<sim::StandardUsbDevice> MakeDevice(uint16_t vendorId, uint16_t productId, bool video) {
-    sim::DeviceLayout device;
-    device.vendorId = vendorId;
-    device.productId = productId;
-    sim::ConfigurationLayout configuration;
-    sim::InterfaceLayout interface;
-    interface.interfaceClass = video ? 0x0E : 0xFF;
-    interface.interfaceSubClass = video ? 0x01 : 0x00;
-    configuration.interfaces.push_back(interface);
-    sim::DeviceDescriptors descriptors;
-    descriptors.device = sim::buildDeviceDescriptor(device);
-    descriptors.configurations.push_back(sim::buildConfiguration(configuration));
-    return std::make_shared<sim::StandardUsbDevice>("test device", descriptors);
-}
 
 // The name of the thread that built the last test device.
 std::string g_builderThread;
@@ -47,18 +35,44 @@ public:
     }
 };
 
+// A device whose stage always fails, as a restore stage does on a device it
+// cannot program.
+std::atomic<int> g_failedStages{0};
+
+class FailingStage : public IdentifiableDevice {
+public:
+    FailingStage() {
+        ++g_failedStages;
+        throw scorch_exception("Firmware update failed.");
+    }
+    const std::string& serialNumber() const override { return m_serial; }
+    int deviceClass() const override { return 0; }
+
+private:
+    std::string m_serial;
+};
+
+// The monitor where libusb has no hot-plug capability: no notices at all,
+// only its own poll.
+class PollingMonitor : public DeviceAttachMonitorLinux {
+protected:
+    bool StartHotplug(UsbBusEnumerator&, std::function<void(bool)>) override { return false; }
+};
+
 class LinuxMonitorTest : public ::testing::Test {
 protected:
     void SetUp() override {
         Behaviour::constructed = 0;
+        g_failedStages = 0;
         context->AddMember(std::make_shared<DeviceModelManifest>(std::vector<std::shared_ptr<DeviceModelBase>>{
             std::make_shared<DeviceModel<NamedTestDevice>>(kImageClassDevice, 0xF182, 0x0003),
             std::make_shared<DeviceModel<NamedTestDevice>>(kUsbClassDevice, 0x04B4, 0x00F3),
+            std::make_shared<DeviceModel<FailingStage>>(kUsbClassDevice, 0x04B4, 0x4720),
         }));
     }
 
-    void Start() {
-        monitor = std::make_shared<DeviceAttachMonitorLinux>();
+    void Start(bool polling = false) {
+        monitor = polling ? std::make_shared<PollingMonitor>() : std::make_shared<DeviceAttachMonitorLinux>();
         context->AddMember(monitor);
         context->Initiate();
     }
@@ -134,6 +148,28 @@ TEST_F(LinuxMonitorTest, StoppingWakesTheMonitorPromptly) {
     auto took = std::chrono::steady_clock::now() - begin;
     EXPECT_TRUE(monitor->IsCompleted());
     EXPECT_LT(took, 400ms) << "the event loop waits up to 500 ms unless woken";
+}
+
+TEST_F(LinuxMonitorTest, WithoutHotplugThePollActsOnlyWhenTheDevicesChange) {
+    Start(/*polling=*/true);
+    ASSERT_TRUE(Eventually([&] { return monitor->IsRunning(); }));
+    // Found by the poll alone: nothing notifies this monitor.
+    const std::string port = bus.plug(MakeDevice(0xF182, 0x0003, true));
+    ASSERT_TRUE(Eventually([&] { return ContextFor(0xF182, 0x0003) != nullptr; }));
+    ASSERT_TRUE(bus.unplug(port));
+    ASSERT_TRUE(Eventually([&] { return !monitor->HasContexts(); })) << "the poll sees the device leave";
+
+    // A stage that fails is not run again poll after poll (each poll is
+    // 1 s apart): it waits for the next change of the devices.
+    bus.plug(MakeDevice(0x04B4, 0x4720, false), "1-5");
+    ASSERT_TRUE(Eventually([&] { return g_failedStages == 1; }));
+    std::this_thread::sleep_for(3 * DeviceAttachMonitorLinux::kFallbackRescanPeriod + 500ms);
+    EXPECT_EQ(g_failedStages, 1) << "the fallback poll repeated the failed stage";
+
+    // A change (the device back at another port) runs it again, once.
+    ASSERT_TRUE(bus.unplug("1-5"));
+    bus.plug(MakeDevice(0x04B4, 0x4720, false), "1-6");
+    EXPECT_TRUE(Eventually([&] { return g_failedStages == 2; }));
 }
 
 }  // namespace

@@ -135,6 +135,18 @@ TEST_F(RamLoader, OnlyTheLastReadBackPassMustComeBackIntact) {
     EXPECT_EQ(chip->jumps().size(), 1u) << "no jump after a failed load";
 }
 
+// A pass whose write failed ends there: reading back a block that was not
+// written would only compare stale memory.
+TEST_F(RamLoader, AFailedWriteEndsItsPassWithoutAReadBack) {
+    const Bytes image = bootImage({{0x40000000, noise(512)}}, 0x40000000);
+    loader->injectFault(FaultRule{FaultKind::Fail, 2, 0xA0, false, false});
+    ASSERT_EQ(load(image), LoadResult::Loaded);
+    std::vector<bool> reads;
+    for (const auto& r : loader->vendorRequests()) reads.push_back((r.setup.bmRequestType & 0x80) != 0);
+    // Pass 1 write, read; pass 2 the failed write; pass 3 write, read; jump.
+    EXPECT_EQ(reads, (std::vector<bool>{false, true, false, false, true, false}));
+}
+
 TEST_F(RamLoader, AFailedWriteOrReadInTheLastPassFailsTheLoad) {
     const Bytes image = bootImage({{0x40000000, noise(64)}}, 0x40000000);
     loader->injectFault(FaultRule{FaultKind::Stall, 3, 0xA0, false, false});

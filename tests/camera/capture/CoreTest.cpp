@@ -117,6 +117,27 @@ TEST(DeviceCore, FrameRateFollowsTheSmoothedInterval) {
     EXPECT_NEAR(device.frameRate(), 100.0, 0.5);
 }
 
+// The smoothing weights themselves: each new interval counts 0.3, the
+// smoothed one 0.7, from 0.02 s before the first frame. Followed frame by
+// frame, since any weights converge on a steady rate.
+TEST(DeviceCore, FrameRateFilterWeighsEachNewIntervalThreeTenths) {
+    SketchDevice device;
+    double interval = 0.02;
+    std::int64_t last = 0;
+    for (std::int64_t stamp : {10'000, 20'000, 40'000, 45'000, 145'000}) {
+        std::int64_t t = stamp;
+        device.smoothTimestamp(t);
+        interval = 0.3 * static_cast<double>(stamp - last) * 1e-6 + 0.7 * interval;
+        last = stamp;
+        EXPECT_NEAR(device.frameRate(), 1.0 / interval, 1e-4 / interval) << "after the frame at " << stamp << " us";
+    }
+    // The first step by hand: 0.3 x 0.01 s + 0.7 x 0.02 s = 0.017 s.
+    SketchDevice fresh;
+    std::int64_t t = 10'000;
+    fresh.smoothTimestamp(t);
+    EXPECT_NEAR(fresh.frameRate(), 1.0 / 0.017, 1e-3);
+}
+
 TEST(DeviceCore, BaseBehaviours) {
     SketchDevice device;
     EXPECT_EQ(device.firmwareVersion(), 0);

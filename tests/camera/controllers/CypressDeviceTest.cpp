@@ -15,6 +15,8 @@
 #include <fstream>
 
 #include "camera/calibration/LegacyLoader.h"
+#include "devices/core/DeviceExceptions.h"
+#include "firmware/FirmwareLocation.h"
 #include "source/DataStructures/Tyvo.pb.h"
 #include "tests/camera/controllers/ControllerFixture.h"
 #include "tests/support/TempFolder.h"
@@ -386,6 +388,96 @@ TEST_F(CypressDevice, OtherKitsDoNotLookForACalibrationFile) {
     EXPECT_EQ(device->deviceClass(), 5);
     EXPECT_EQ(device->currentCalibration().camera[0][LensParam::RectifiedFocal], 1.0f) << "the default record";
     EXPECT_EQ(model->memory(48, 1)[0], 0);
+}
+
+// The kits of classes 3, 4 and 6 kept their calibration in a file; no
+// other class looks for one, even with a file of its serial at hand.
+TEST_F(CypressDevice, TheCalibrationFileIsLookedForByClasses3_4And6Only) {
+    setting("camera_requires_calib", Value(false));
+    struct Case {
+        const char* serial;
+        int deviceClass;
+        bool fromFile;
+    };
+    for (const Case c : {Case{"MKT-210012345", 3, true}, Case{"MKT-570012345", 6, true}, Case{"OLDKIT", 2, false},
+                         Case{"QK0012345", 7, false}}) {
+        LegacyCalibrationFile file(c.serial);
+        UvcControllerOptions options = UvcControllerOptions::cypress(c.serial);
+        options.calibration = tyvo::sim::CalibrationContent::None;
+        startCypress(options);
+        EXPECT_EQ(device->deviceClass(), c.deviceClass) << c.serial;
+        EXPECT_EQ(device->currentCalibration().camera[0][LensParam::RectifiedFocal], c.fromFile ? 1.25f : 1.0f)
+            << c.serial;
+        EXPECT_EQ(model->memory(48, 1)[0], c.fromFile ? 1 : 0) << c.serial;
+        deviceContext->RequestShutdown();
+        device.reset();
+        deviceContext.reset();
+        frames = std::make_shared<FrameCollector>();
+        bus.unplug(port);
+    }
+}
+
+// An erased version area (0xFFFF) is version -1 as a signed 16-bit number:
+// old firmware, so the controller is updated, not taken as up to date.
+TEST_F(CypressDevice, AnErasedVersionAreaIsMinusOneAndLeadsToTheUpdate) {
+    // No firmware files: the update stops before the controller is touched,
+    // and its failure ends the device's setup.
+    TempFolder noFirmware{"tyvo-no-firmware"};
+    SetFirmwareFolder(noFirmware.string());
+    plug(UvcControllerOptions::cypress("MKT-210012345", -1));
+    ASSERT_EQ(model->memory(98, 2), (tyvo::sim::Bytes{0xFF, 0xFF}));
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    device = build<CyUVCDevice>();
+    run();
+    const bool updating = logs->waitFor("Tyvo Controller firmware version -1 is out of date.");
+    const bool ended = eventually([&] { return device->capture().IsCompleted(); });
+    const std::string printed = testing::internal::GetCapturedStdout();
+    const std::string errors = testing::internal::GetCapturedStderr();
+    SetFirmwareFolder({});
+    EXPECT_TRUE(updating);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(printed.rfind("FX3 firmware version: -1\n", 0), 0u) << printed;
+    EXPECT_EQ(printed.find("up to date"), std::string::npos) << printed;
+    EXPECT_NE(errors.find("Firmware update failed."), std::string::npos) << errors;
+    EXPECT_FALSE(device->configured());
+}
+
+// A controller that goes away while its calibration is read says nothing
+// about the calibration: the disconnection ends the setup as it is, and is
+// neither taken for a missing calibration (which would refuse the device)
+// nor replaced by the default record.
+class DisconnectingCypress : public CyUVCDevice {
+public:
+    Calibration readCalibration() override {
+        ++reads;
+        throw NotConnectedException();
+    }
+    std::atomic<int> reads{0};
+};
+
+TEST_F(CypressDevice, DisconnectionWhileReadingTheCalibrationIsNotTakenForABadCalibration) {
+    for (const bool required : {false, true}) {
+        setting("camera_requires_calib", Value(required));
+        plug();
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        auto disconnecting = build<DisconnectingCypress>();
+        run();
+        const bool ended = eventually([&] { return disconnecting->capture().IsCompleted(); });
+        testing::internal::GetCapturedStdout();
+        const std::string errors = testing::internal::GetCapturedStderr();
+        ASSERT_TRUE(ended) << "the setup went on after the disconnection (calibration required: " << required << ")";
+        EXPECT_EQ(disconnecting->reads, 1);
+        EXPECT_FALSE(disconnecting->configured());
+        EXPECT_NE(errors.find("Device is no longer connected"), std::string::npos) << errors;
+        EXPECT_EQ(errors.find("Failed to load calibration."), std::string::npos) << errors;
+        EXPECT_EQ(logs->countOf("You must recalibrate your device (Settings -> Troubleshooting)"), 0u);
+        deviceContext->RequestShutdown();
+        disconnecting.reset();
+        deviceContext.reset();
+        bus.unplug(port);
+    }
 }
 
 }  // namespace

@@ -62,6 +62,22 @@ TEST_F(EmbeddedDevice, AuthenticatedFrom718AndSetUp) {
     EXPECT_TRUE(std::equal(block.begin(), block.end(), model->memory(100, 156).begin()));
 }
 
+// The embedded host never reads the blank-serial bytes at 14 and 15: a
+// blank embedded controller hashes the fixed salt, and the two agree.
+TEST_F(EmbeddedDevice, ABlankSerialAreaAuthenticatesWithTheFixedSalt) {
+    UvcControllerOptions options = UvcControllerOptions::embedded();
+    options.serial.clear();
+    options.blankSalt = {0xA7, 0x19};  // what a host that read them would hash instead
+    testing::internal::CaptureStdout();
+    startEmbedded(options);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(model->memory(0, 1)[0], 0xFF) << "the serial area is blank";
+    EXPECT_TRUE(model->hostAuthenticated());
+    EXPECT_EQ(logs->countOf("Device authentication failed."), 0u);
+    EXPECT_EQ(embedded->serialNumber(), "ZINDO");
+    EXPECT_EQ(embedded->deviceClass(), 8);
+}
+
 TEST_F(EmbeddedDevice, Version717IsNotAuthenticated) {
     testing::internal::CaptureStdout();
     startEmbedded(UvcControllerOptions::embedded(0xF182, 0x1001, 717));

@@ -150,12 +150,34 @@ TEST_P(Authentication, ChallengeAndResponse) {
 INSTANTIATE_TEST_SUITE_P(Controllers, Authentication,
                          ::testing::Values(AuthenticationCase{"Serial", "MKT-210012345", true, false, true, true},
                                            AuthenticationCase{"BlankWithOwnSalt", "", true, false, true, true},
-                                           // The embedded form keeps the fixed salt; a blank
+                                           // A host that keeps the fixed salt; a blank Cypress
                                            // controller then hashes something else.
                                            AuthenticationCase{"BlankWithFixedSalt", "", false, false, false, false},
                                            AuthenticationCase{"SerialFixedSalt", "ZND-000000123", false, false, true,
                                                               true},
                                            AuthenticationCase{"WrongAnswer", "MKT-210012345", true, true, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The emulated embedded controller matches its host, which never reads the
+// blank-serial bytes: blank, it hashes the fixed salt; a blank Cypress
+// controller hashes its own bytes, which only a reading host knows.
+TEST(BlankSerialAuthentication, AControllerHashesWhatItsOwnHostHashes) {
+    for (const auto kind : {tyvo::sim::ControllerKind::Cypress, tyvo::sim::ControllerKind::Embedded}) {
+        const bool embeddedKind = kind == tyvo::sim::ControllerKind::Embedded;
+        for (const bool readBlankSalt : {true, false}) {
+            tyvo::sim::ControllerMemory memory(kind);
+            memory.setSerial({});
+            MemoryBackedDevice device(memory);
+            AuthenticationMessage message{};
+            AuthenticationOptions options;
+            options.readBlankSalt = readBlankSalt;
+            const LogHandle log;
+            const bool hostMatches = embeddedKind != readBlankSalt;
+            EXPECT_EQ(authenticateController(device, message, options, log), hostMatches)
+                << (embeddedKind ? "embedded" : "Cypress") << " controller, host reads the salt: " << readBlankSalt;
+            EXPECT_EQ(memory.hostAuthenticated(), hostMatches);
+        }
+    }
+}
 
 }  // namespace

@@ -27,7 +27,12 @@ using Bytes = std::vector<std::uint8_t>;
 // mailbox turns ready after a number of reads.
 class RecordingTarget : public UpdateTarget {
 public:
-    int firmwareVersion() override { return version; }
+    using Clock = std::chrono::steady_clock;
+
+    int firmwareVersion() override {
+        mark("version asked");
+        return version;
+    }
     const std::string& serialNumber() const override { return serial; }
 
     void readMemory(std::uint32_t address, std::uint8_t* buffer, std::uint32_t length) override {
@@ -45,18 +50,36 @@ public:
         if (failWrites) throw NotConnectedException();
         writes.emplace_back(address, Bytes(buffer, buffer + length));
         sequence.push_back("write " + std::to_string(address));
+        mark("write " + std::to_string(address));
     }
     bool putControl(int control, int value) override {
         if (control == kUpdateWordControl) {
             image.push_back(static_cast<std::uint8_t>(value & 0xFF));
             image.push_back(static_cast<std::uint8_t>(value >> 8));
+            mark("last word");
         } else {
             sequence.push_back("control " + std::to_string(control));
         }
         return true;
     }
-    void fireFirmwareUpdateStarted(const std::string& s) override { sequence.emplace_back("started " + s); }
-    void fireFirmwareUpdateFinished() override { sequence.emplace_back("finished"); }
+    void fireFirmwareUpdateStarted(const std::string& s) override {
+        sequence.emplace_back("started " + s);
+        mark("started");
+    }
+    void fireFirmwareUpdateFinished() override {
+        sequence.emplace_back("finished");
+        mark("finished");
+    }
+    // When each named step first happened ("last word": the latest word).
+    void mark(const std::string& name) {
+        const auto when = Clock::now();
+        for (auto& [known, time] : times)
+            if (known == name) {
+                if (name == "last word") time = when;
+                return;
+            }
+        times.emplace_back(name, when);
+    }
     const LogHandle& updateLog() const override { return log; }
 
     int version = 16;
@@ -67,6 +90,7 @@ public:
     std::vector<std::pair<std::uint32_t, Bytes>> writes;
     Bytes image;  // the words sent, as bytes
     std::vector<std::string> sequence;
+    std::vector<std::pair<std::string, Clock::time_point>> times;
     LogHandle log;
 };
 
@@ -145,6 +169,36 @@ TEST_F(FirmwareUpdateTest, Version12GetsTheOlderImageAfterThePreUpdateFlag) {
     ASSERT_EQ(target->writes.size(), 3u);
     EXPECT_EQ(target->writes[0], std::make_pair(kPreUpdateFlagAddress, Bytes{0x01}));
     EXPECT_EQ(target->writes[1].second, kStartCode);
+}
+
+// 13 is the first version that takes the newer image and no pre-update flag.
+TEST_F(FirmwareUpdateTest, Version13GetsTheNewerImageWithoutThePreUpdateFlag) {
+    target->version = 13;
+    FirmwareUpdate update(*target, kQuick);
+    ASSERT_TRUE(update.UpgradeFirmware(13));
+    EXPECT_EQ(target->image, Padded(Personalised(2)));
+    ASSERT_EQ(target->writes.size(), 2u) << "no write at the pre-update flag";
+    EXPECT_EQ(target->writes[0], std::make_pair(kUpdateMailboxAddress, kStartCode));
+}
+
+// The controller's own waits, with the default timing: half a second after
+// the started event, a second between the pre-update flag and the start
+// code, and 100 ms after the last word. Only lower bounds are measured: a
+// loaded machine may take longer, never shorter.
+TEST_F(FirmwareUpdateTest, TheDefaultWaitsGiveTheControllerItsTime) {
+    target->version = 12;
+    target->readyAfterReads = 0;
+    FirmwareUpdate update(*target);
+    ASSERT_TRUE(update.UpgradeFirmware(12));
+    const auto at = [&](const std::string& what) {
+        for (const auto& [name, when] : target->times)
+            if (name == what) return when;
+        ADD_FAILURE() << "no " << what;
+        return RecordingTarget::Clock::time_point{};
+    };
+    EXPECT_GE(at("version asked") - at("started"), 500ms);
+    EXPECT_GE(at("write 40") - at("write 48"), 1000ms);
+    EXPECT_GE(at("finished") - at("last word"), 100ms);
 }
 
 TEST_F(FirmwareUpdateTest, A1000ByteImageGoesOutAs512WordsWithProgressInTens) {

@@ -1,0 +1,39 @@
+// tyvo-reset where USB device access cannot start: run in a sandbox that
+// refuses netlink sockets, so that libusb_init fails the way it does in a
+// container without USB. The tool must not wait for a controller it can
+// never see: one line on standard error, and a failing status.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "tests/support/ChildProcess.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kSandboxUnavailable = 77;  // the wrapper could not install its filter
+
+TEST(UsbAccess, FailingAtStartTheToolSaysWhyOnOneLineAndEndsWithAFailingStatus) {
+    testsupport::ChildProcess tool({TYVO_WITHOUT_USB_EVENTS_PATH, TYVO_RESET_PATH}, /*closeStdin=*/true);
+    const auto status = tool.Wait(30s);
+    ASSERT_TRUE(status.has_value()) << "still waiting in silence; standard error: " << tool.Stderr();
+    if (*status == kSandboxUnavailable) GTEST_SKIP() << "this machine refuses seccomp filters: " << tool.Stderr();
+    EXPECT_EQ(*status, 1);
+
+    const std::string& err = tool.Stderr();
+    ASSERT_FALSE(err.empty());
+    EXPECT_EQ(err.find('\n'), err.size() - 1) << "exactly one line: " << err;
+    // What failed, libusb's and the system's word for it, and what to check.
+    EXPECT_EQ(err.rfind("tyvo-reset: Failed to initialize USB device access: libusb_init: LIBUSB_ERROR_", 0), 0u)
+        << err;
+    EXPECT_NE(err.find("system error: Permission denied"), std::string::npos) << err;
+    EXPECT_NE(err.find("Check that /dev/bus/usb exists"), std::string::npos) << err;
+
+    // The dialogue before it is unchanged: it still asked for the controller.
+    EXPECT_NE(tool.Stdout().find("Press Enter to continue."), std::string::npos) << tool.Stdout();
+}
+
+}  // namespace
