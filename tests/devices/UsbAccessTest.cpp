@@ -36,4 +36,21 @@ TEST(UsbAccess, FailingAtStartTheToolSaysWhyOnOneLineAndEndsWithAFailingStatus) 
     EXPECT_NE(tool.Stdout().find("Press Enter to continue."), std::string::npos) << tool.Stdout();
 }
 
+// Unattended, the run must not sit out --wait either: the same line, status
+// 1, and with --json the outcome object on standard output.
+TEST(UsbAccess, FailingAtStartAnUnattendedRunEndsAtOnceWithItsOutcome) {
+    testsupport::ChildProcess tool({TYVO_WITHOUT_USB_EVENTS_PATH, TYVO_RESET_PATH, "--yes", "--json", "--wait", "600"},
+                                   /*closeStdin=*/true);
+    const auto status = tool.Wait(30s);
+    ASSERT_TRUE(status.has_value()) << "waited for a controller it cannot see; standard error: " << tool.Stderr();
+    if (*status == kSandboxUnavailable) GTEST_SKIP() << "this machine refuses seccomp filters: " << tool.Stderr();
+    EXPECT_EQ(*status, 1);
+    EXPECT_NE(tool.Stderr().find("tyvo-reset: Failed to initialize USB device access: "), std::string::npos)
+        << tool.Stderr();
+    const std::string& out = tool.Stdout();
+    EXPECT_EQ(out.rfind("{", 0), 0u) << "only the outcome object on standard output: " << out;
+    EXPECT_NE(out.find("\"outcome\": \"usb-unavailable\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"status\": 1"), std::string::npos) << out;
+}
+
 }  // namespace
