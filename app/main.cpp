@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -113,9 +114,7 @@ std::shared_ptr<ProgressSink> ChooseProgress(const CommandLineParser& commandLin
     std::quick_exit(1);
 }
 
-}  // namespace
-
-int main(int argc, char* argv[]) {
+int RunTool(int argc, char* argv[]) {
     // The options come first: without any, the tool behaves exactly as it
     // always has.
     AutoRequired<CommandLineParser> commandLine;
@@ -199,4 +198,22 @@ int main(int argc, char* argv[]) {
         if (const auto failure = linuxMonitor->WaitForStartFailure(std::chrono::seconds(1)))
             EndWithoutUsbAccess(*failure, false, -1, quiet);
     }
+}
+
+}  // namespace
+
+// Anything thrown while the platform is put together (a member of the global
+// context that cannot start, say) is one line on standard error and status 1
+// rather than std::terminate. Other threads may be running: quick_exit, as
+// at the end of a restore.
+int main(int argc, char* argv[]) {
+    try {
+        return RunTool(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "tyvo-reset: " << e.what() << std::endl;
+    } catch (...) {
+        std::cerr << "tyvo-reset: an unexpected error ended the tool" << std::endl;
+    }
+    std::fflush(nullptr);
+    std::quick_exit(1);
 }

@@ -33,7 +33,7 @@ void DeviceAttachMonitor::Reconcile(const std::vector<PresentDevice>& present) {
     for (const auto& [path, context] : known) OnDeviceRemoval(path, context);
 }
 
-std::shared_ptr<CoreContext> DeviceAttachMonitor::OnDeviceArrival(std::shared_ptr<TyvoCameraFactory> factory) {
+std::shared_ptr<CoreContext> DeviceAttachMonitor::OnDeviceArrival(const std::shared_ptr<TyvoCameraFactory>& factory) {
     // One device at a time.
     if (HasContexts()) return nullptr;
 

@@ -59,7 +59,7 @@ public:
 
     // A recognised device is present; the factory carries its path and
     // model. Returns the device's context, or empty when none was made.
-    virtual std::shared_ptr<CoreContext> OnDeviceArrival(std::shared_ptr<TyvoCameraFactory> factory);
+    virtual std::shared_ptr<CoreContext> OnDeviceArrival(const std::shared_ptr<TyvoCameraFactory>& factory);
 
     // The device of this entry is gone.
     virtual void OnDeviceRemoval(const std::wstring& path, const std::weak_ptr<CoreContext>& context);

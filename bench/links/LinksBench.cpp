@@ -408,12 +408,12 @@ int main(int argc, char** argv) {
 
     std::vector<std::pair<std::string, std::string>> cipher;
     for (int64_t size : kSizes) {
-        cipher.push_back({"BM_CipherBoth/" + std::to_string(size), "BM_OpenSslBlowfishBoth/" + std::to_string(size)});
+        cipher.emplace_back("BM_CipherBoth/" + std::to_string(size), "BM_OpenSslBlowfishBoth/" + std::to_string(size));
     }
     for (const char* direction : {"/1", "/0"}) {
         for (const char* size : {"64", "131072"}) {
-            cipher.push_back({std::string("BM_CipherOneWay/") + size + direction,
-                              std::string("BM_OpenSslBlowfishOneWay/") + size + direction});
+            cipher.emplace_back(std::string("BM_CipherOneWay/") + size + direction,
+                                std::string("BM_OpenSslBlowfishOneWay/") + size + direction);
         }
     }
     reporter.PrintRatios(cipher, "Cipher, ours / OpenSSL's CFB64, CPU time (one way: /1 encipher, /0 decipher):", true);

@@ -9,7 +9,8 @@ _tyvo_sim_scenarios() {
     if [[ -n $listed ]]; then
         printf '%s\n' "$listed"
     else
-        printf '%s\n' restore stage1-failure stage2-failure stage2-unplug fault controller controller-update embedded
+        printf '%s\n' restore stage1-failure stage2-failure stage2-unplug fault programmer-lost verify-rewrite \
+            verify-stuck verify-unsupported controller controller-update embedded devices
     fi
 }
 
@@ -40,9 +41,17 @@ _tyvo_sim() {
             done
             return 0
             ;;
+        --devices)
+            # A comma-separated list: complete the item after the last comma.
+            local done=${cur%"${cur##*,}"} item
+            for item in boot-loader boot-programmer controller embedded; do
+                [[ $item == "${cur##*,}"* ]] && COMPREPLY+=("$pre$done$item")
+            done
+            return 0
+            ;;
         --fault) return 0 ;;
     esac
-    mapfile -t COMPREPLY < <(compgen -W "--scenario --fault --timing --verbose -h --help --" -- "$cur")
+    mapfile -t COMPREPLY < <(compgen -W "--scenario --fault --timing --slow-flash --devices --verbose -h --help --" -- "$cur")
     return 0
 }
 complete -F _tyvo_sim tyvo-sim

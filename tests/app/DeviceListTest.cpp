@@ -26,7 +26,7 @@ for d in data:
 
 testsupport::ProgramRun List(const std::string& devices, bool json) {
     std::vector<std::string> tool = {"--list"};
-    if (json) tool.push_back("--json");
+    if (json) tool.emplace_back("--json");
     return RunUnderHost({"--scenario", "devices", "--devices", devices}, tool);
 }
 

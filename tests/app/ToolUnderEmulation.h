@@ -19,8 +19,8 @@ inline testsupport::ProgramRun RunUnderHost(const std::vector<std::string>& host
                                             std::chrono::milliseconds bound = 120s) {
     std::vector<std::string> argv = {TYVO_SIM_PATH};
     argv.insert(argv.end(), hostArgs.begin(), hostArgs.end());
-    argv.push_back("--");
-    argv.push_back(TYVO_RESET_PATH);
+    argv.emplace_back("--");
+    argv.emplace_back(TYVO_RESET_PATH);
     argv.insert(argv.end(), toolArgs.begin(), toolArgs.end());
     return testsupport::RunToEnd(argv, bound);
 }

@@ -74,6 +74,8 @@ private:
 
 class FakeMonitor : public DeviceAttachMonitor {
 public:
+    // A base initialiser, not a discarded exception (see the Linux monitor).
+    // NOLINTNEXTLINE(bugprone-throw-keyword-missing)
     FakeMonitor() : DeviceAttachMonitor("FakeMonitor") { Ready(); }
 
     void SetPresent(std::vector<PresentDevice> devices) {

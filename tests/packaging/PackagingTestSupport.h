@@ -6,6 +6,7 @@
 #include <chrono>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -40,11 +41,29 @@ inline std::set<std::string> LongOptions(const std::string& text) {
     return options;
 }
 
-// The long options a program's --help prints.
+// The long options a program's --help defines: those on its usage line, and
+// those in the first column of its indented lists ("  -l [ --list ]",
+// "  watch [--seconds N]"). Descriptions and unindented prose, where
+// tyvo-sim speaks of the options of the program it runs, define nothing.
 inline std::set<std::string> HelpOptions(const std::string& program) {
     const ProgramRun help = RunProgram({program, "--help"});
     EXPECT_EQ(help.status, 0) << program << ": " << help.err;
-    return LongOptions(help.out + help.err);
+    std::set<std::string> options;
+    std::istringstream lines(help.out + help.err);
+    const std::regex usage(R"(^[Uu]sage:)");
+    const std::regex firstColumn(R"(^\s+(\S+( \S+)*))");
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch column;
+        std::string defining;
+        if (std::regex_search(line, usage))
+            defining = line;
+        else if (std::regex_search(line, column, firstColumn))
+            defining = column[1].str();
+        const std::set<std::string> found = LongOptions(defining);
+        options.insert(found.begin(), found.end());
+    }
+    EXPECT_FALSE(options.empty()) << program << " --help defines no option";
+    return options;
 }
 
 }  // namespace packagingtest
