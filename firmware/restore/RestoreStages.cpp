@@ -36,7 +36,7 @@ void WriteErrorLine(LoadResult result, std::string_view stage) {
 
 int StageNumber(std::string_view stage) { return stage == "1/2" ? 1 : 2; }
 
-void Tell(const RestoreStageSettings& settings, RestoreEvent event) {
+void Tell(const RestoreStageSettings& settings, const RestoreEvent& event) {
     if (settings.observer) settings.observer->onRestoreEvent(event);
 }
 

@@ -48,7 +48,7 @@ protected:
     void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 
     std::string Store(const std::vector<std::uint8_t>& bytes) {
-        const std::string path = m_folder.file("app0.dat");
+        std::string path = m_folder.file("app0.dat");
         WriteBytes(path, bytes);
         return path;
     }

@@ -17,7 +17,7 @@ public:
     explicit MemoryFlash(std::size_t size) : bytes(size, 0xFF) {}
 
     ReadResult readPages(uint16_t page, uint8_t* into, int32_t length) override {
-        reads.push_back({page, length});
+        reads.emplace_back(page, length);
         if (noReadRequest) return ReadResult::NotSupported;
         if (failReadAt && reads.size() == *failReadAt) return ReadResult::Failed;
         const std::size_t at = std::size_t{page} * 256;
@@ -31,7 +31,7 @@ public:
         return true;
     }
     bool writePages(uint16_t page, const uint8_t* data, int32_t length) override {
-        writes.push_back({page, length});
+        writes.emplace_back(page, length);
         for (int32_t i = 0; i < length; ++i) {
             const std::size_t at = std::size_t{page} * 256 + static_cast<std::size_t>(i);
             if (weak && weak->first == at && weak->second > 0) {
