@@ -48,7 +48,7 @@ TEST(UsbAccess, FailingAtStartAnUnattendedRunEndsAtOnceWithItsOutcome) {
     EXPECT_NE(tool.Stderr().find("tyvo-reset: Failed to initialize USB device access: "), std::string::npos)
         << tool.Stderr();
     const std::string& out = tool.Stdout();
-    EXPECT_EQ(out.rfind("{", 0), 0u) << "only the outcome object on standard output: " << out;
+    EXPECT_EQ(out.rfind('{', 0), 0u) << "only the outcome object on standard output: " << out;
     EXPECT_NE(out.find("\"outcome\": \"usb-unavailable\""), std::string::npos) << out;
     EXPECT_NE(out.find("\"status\": 1"), std::string::npos) << out;
 }
