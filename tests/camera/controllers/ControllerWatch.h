@@ -9,23 +9,21 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "camera/frames/DIFrameListener.h"
 #include "context/Bolt.h"
 #include "context/CoreContext.h"
 #include "logging/LogRecord.h"
+#include "tests/support/Eventually.h"
 
 namespace controllertest {
 
+// The shared bounded wait, with the longer bound a controller's start needs.
 template <class Predicate>
 bool eventually(Predicate predicate, std::chrono::milliseconds bound = std::chrono::seconds(10)) {
-    const auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!predicate()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return Eventually(std::move(predicate), bound);
 }
 
 // A frame consumer: keeps the records it is handed (they stay alive while
