@@ -25,6 +25,8 @@ std::string DescribeProgress(const std::string& what, const ProgressMeter& meter
 
 TerminalProgress::TerminalProgress(std::ostream& out, unsigned columns) : m_out(out), m_columns(columns) {}
 
+TerminalProgress::~TerminalProgress() { end(); }
+
 void TerminalProgress::begin(const std::string& what, uint64_t total) {
     m_meter.start(total, Clock::now());
     m_lastWhat.clear();
@@ -38,20 +40,31 @@ void TerminalProgress::advance(const std::string& what, uint64_t done) {
 }
 
 void TerminalProgress::end() {
+    std::lock_guard<std::mutex> consoleLock(ConsoleLock());
     if (!m_shown) return;
-    m_out << kClearLine << std::flush;
+    hide();
     m_shown = false;
+    SetConsoleOverlay(nullptr);
 }
 
 void TerminalProgress::draw(const std::string& what) {
     std::string text = DescribeProgress(what, m_meter);
     // The last column stays free: some terminals wrap on writing it.
     if (m_columns > 1 && text.size() > m_columns - 1) text.resize(m_columns - 1);
-    m_out << kClearLine << text << std::flush;
+    {
+        std::lock_guard<std::mutex> consoleLock(ConsoleLock());
+        m_text = std::move(text);
+        show();
+        m_shown = true;
+        SetConsoleOverlay(this);
+    }
     m_lastWhat = what;
     m_lastDraw = Clock::now();
-    m_shown = true;
 }
+
+void TerminalProgress::hide() { m_out << kClearLine << std::flush; }
+
+void TerminalProgress::show() { m_out << kClearLine << m_text << std::flush; }
 
 void PlainProgress::begin(const std::string& what, uint64_t total) {
     m_meter.start(total, Clock::now());

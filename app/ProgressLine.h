@@ -5,6 +5,7 @@
 #include <string>
 
 #include "firmware/ProgressSink.h"
+#include "logging/ConsoleOverlay.h"
 
 // How a stage's progress reaches the person at the console, on standard
 // error (standard output keeps the dialogue's exact lines).
@@ -17,10 +18,13 @@ std::string DescribeProgress(const std::string& what, const ProgressMeter& meter
 // end of the line) at most every tenth of a second or when what is
 // happening changes, and cleared when the work ends. The text is cut to the
 // terminal's width so that it never wraps (a wrapped line cannot be redrawn).
-class TerminalProgress : public ProgressSink {
+// While it stands, lines that other threads print through the console
+// (WriteAroundOverlay) appear above it, whole.
+class TerminalProgress : public ProgressSink, private ConsoleOverlay {
 public:
     // `columns`: the terminal's width (0: unknown).
     TerminalProgress(std::ostream& out, unsigned columns);
+    ~TerminalProgress() override;
 
     void begin(const std::string& what, uint64_t total) override;
     void advance(const std::string& what, uint64_t done) override;
@@ -28,12 +32,18 @@ public:
 
 private:
     void draw(const std::string& what);
+    void hide() override;
+    void show() override;
 
     std::ostream& m_out;
-    unsigned m_columns;
+    const unsigned m_columns;
+    // The meter and the pace of redrawing belong to the working thread.
     ProgressMeter m_meter;
     std::string m_lastWhat;
     std::chrono::steady_clock::time_point m_lastDraw{};
+    // What stands on the screen: guarded by the console lock, since the
+    // threads that print around the line redraw it.
+    std::string m_text;
     bool m_shown = false;
 };
 

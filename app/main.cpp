@@ -35,6 +35,7 @@
 #include "devices/DeviceModelManifest.h"
 #include "firmware/FirmwareLocation.h"
 #include "firmware/restore/RestoreSession.h"
+#include "firmware/update/UpdateSession.h"
 #include "links/LinkManager.h"
 #include "links/ResourceHost.h"
 #include "logging/EventLogServer.h"
@@ -160,6 +161,8 @@ int RunTool(int argc, char* argv[]) {
     }
     if (unattended || settings.verify || settings.progress)
         CoreContext::Current()->AddMember(std::make_shared<RestoreSession>(settings));
+    // The in-place update of a working controller shows the same progress.
+    if (settings.progress) CoreContext::Current()->AddMember(std::make_shared<UpdateSession>(settings.progress));
 
     // The slots live on this stack for the life of the process.
     AutoRequired<DeviceModelManifest> manifest;

@@ -155,6 +155,11 @@ public:
     template <class T>
     std::shared_ptr<T> FindMember() const;
 
+    // The member registered under exactly T here or, failing that, in the
+    // nearest ancestor that has one; empty when none has.
+    template <class T>
+    std::shared_ptr<T> FindNearestMember() const;
+
     // Every member of this context that is a T (by runtime cast), in no
     // particular order. Only members with a polymorphic root are seen.
     template <class T>
@@ -298,6 +303,12 @@ template <class T>
 std::shared_ptr<T> CoreContext::FindMember() const {
     // The registry key is the most-derived type, so the complete object is a T.
     return std::static_pointer_cast<T>(FindByType(typeid(T)));
+}
+
+template <class T>
+std::shared_ptr<T> CoreContext::FindNearestMember() const {
+    if (auto member = FindMember<T>()) return member;
+    return m_parent ? m_parent->FindNearestMember<T>() : nullptr;
 }
 
 template <class T>

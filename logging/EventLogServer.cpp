@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "config/Config.h"
+#include "logging/ConsoleOverlay.h"
 #include "logging/ErrorCodes.h"
 #include "logging/ExecutableFolder.h"
 #include "logging/LogTime.h"
@@ -228,7 +229,7 @@ void EventLogServer::writeTo(LogOutput mode, const std::string& filePath, std::o
             if (file) file << text << std::flush;
             break;
         }
-        case LOG_OUTPUT_CONSOLE: m_console << text << std::flush; break;
+        case LOG_OUTPUT_CONSOLE: WriteAroundOverlay(m_console, text); break;
         case LOG_OUTPUT_CUSTOM:
             if (custom) *custom << text << std::flush;
             break;

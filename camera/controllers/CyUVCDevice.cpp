@@ -14,6 +14,7 @@
 #include "config/Config.h"
 #include "devices/core/DeviceExceptions.h"
 #include "firmware/update/FirmwareUpdate.h"
+#include "firmware/update/UpdateSession.h"
 
 namespace {
 
@@ -127,7 +128,8 @@ void CyUVCDevice::onCameraOpened() {
     m_log.info("Tyvo Controller detected: " + serialNumber());
     // Prints the version lines; old firmware is updated here, and the
     // exception that follows ends this device's context.
-    requireCurrentFirmware(*this, std::cout);
+    const auto progress = UpdateSession::ProgressForCurrentContext();
+    requireCurrentFirmware(*this, std::cout, {}, progress.get());
 
     installCalibration(setupCalibration());
 

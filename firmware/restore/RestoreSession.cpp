@@ -3,8 +3,6 @@
 #include "context/CoreContext.h"
 
 RestoreStageSettings RestoreSession::ForCurrentContext() {
-    for (auto context = CoreContext::Current(); context; context = context->GetParent()) {
-        if (const auto session = context->FindMember<RestoreSession>()) return session->Settings();
-    }
+    if (const auto session = CoreContext::Current()->FindNearestMember<RestoreSession>()) return session->Settings();
     return {};
 }

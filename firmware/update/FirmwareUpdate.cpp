@@ -7,6 +7,7 @@
 #include "devices/core/DeviceExceptions.h"
 #include "firmware/FX3Firmware.h"
 #include "firmware/FirmwareLocation.h"
+#include "firmware/ProgressSink.h"
 #include "logging/ConsoleLine.h"
 #include "logging/LogHandle.h"
 
@@ -33,10 +34,33 @@ private:
     bool m_finished = false;
 };
 
+// What the progress line says while the image goes over.
+constexpr const char kSendingImage[] = "Updating the firmware";
+
+// Ends the progress however the transfer ends, a thrown failure included.
+class ProgressScope {
+public:
+    ProgressScope(ProgressSink* sink, std::uint64_t total) : m_sink(sink) {
+        if (m_sink) m_sink->begin(kSendingImage, total);
+    }
+    ~ProgressScope() {
+        if (m_sink) m_sink->end();
+    }
+    ProgressScope(const ProgressScope&) = delete;
+    ProgressScope& operator=(const ProgressScope&) = delete;
+
+    void advance(std::uint64_t done) {
+        if (m_sink) m_sink->advance(kSendingImage, done);
+    }
+
+private:
+    ProgressSink* const m_sink;
+};
+
 }  // namespace
 
-FirmwareUpdate::FirmwareUpdate(UpdateTarget& target, FirmwareUpdateTiming timing)
-    : m_target(target), m_timing(timing) {}
+FirmwareUpdate::FirmwareUpdate(UpdateTarget& target, FirmwareUpdateTiming timing, ProgressSink* progress)
+    : m_target(target), m_timing(timing), m_progress(progress) {}
 
 bool FirmwareUpdate::UpgradeFirmware(std::int32_t runningVersion) {
     const LogHandle& log = m_target.updateLog();
@@ -92,7 +116,20 @@ bool FirmwareUpdate::SendUpdateImage(const FirmwareImage& image) {
         return false;
     }
 
-    const std::int64_t words = static_cast<std::int64_t>(size / 2);
+    sendWords(buffer);
+
+    std::this_thread::sleep_for(m_timing.afterImage);
+    log.info("Firmware update succeeded.");
+    m_target.fireFirmwareUpdateFinished();
+    writeCode(kUpdateFinishCode);
+    return true;
+}
+
+void FirmwareUpdate::sendWords(const FirmwareImage& buffer) {
+    const LogHandle& log = m_target.updateLog();
+    ProgressScope progress(m_progress, buffer.size());
+    const std::int64_t words = static_cast<std::int64_t>(buffer.size() / 2);
+    constexpr std::int64_t kWordsPerBlock = kUpdateBlockSize / 2;
     std::int64_t reported = -10;
     for (std::int64_t i = 0; i < words; ++i) {
         const int word = buffer[2 * i] | (buffer[2 * i + 1] << 8);
@@ -104,13 +141,8 @@ bool FirmwareUpdate::SendUpdateImage(const FirmwareImage& image) {
             log.info("Progress: " + std::to_string(percent + 10) + "%");
             reported = percent;
         }
+        if ((i + 1) % kWordsPerBlock == 0) progress.advance(static_cast<std::uint64_t>(2 * (i + 1)));
     }
-
-    std::this_thread::sleep_for(m_timing.afterImage);
-    log.info("Firmware update succeeded.");
-    m_target.fireFirmwareUpdateFinished();
-    writeCode(kUpdateFinishCode);
-    return true;
 }
 
 bool FirmwareUpdate::waitUntilReady() {
@@ -138,10 +170,11 @@ bool reportFirmwareVersion(int version, std::ostream& out) {
     return true;
 }
 
-void requireCurrentFirmware(UpdateTarget& target, std::ostream& out, FirmwareUpdateTiming timing) {
+void requireCurrentFirmware(UpdateTarget& target, std::ostream& out, FirmwareUpdateTiming timing,
+                            ProgressSink* progress) {
     const int version = target.firmwareVersion();
     if (reportFirmwareVersion(version, out)) return;
-    FirmwareUpdate update(target, timing);
+    FirmwareUpdate update(target, timing, progress);
     if (update.UpgradeFirmware(version)) throw device_exception("Firmware update succeeded.");
     throw device_exception("Firmware update failed.");
 }

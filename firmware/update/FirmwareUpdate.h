@@ -7,6 +7,8 @@
 #include "firmware/FirmwareImage.h"
 #include "firmware/update/UpdateTarget.h"
 
+class ProgressSink;
+
 // In-place update of a controller that still runs working but old firmware.
 // The controller is put into update mode through its device memory (the
 // update mailbox), the image goes over as 16-bit words through one control of
@@ -49,7 +51,10 @@ struct FirmwareUpdateTiming {
 
 class FirmwareUpdate {
 public:
-    explicit FirmwareUpdate(UpdateTarget& target, FirmwareUpdateTiming timing = {});
+    // `progress`, when given, hears of the transfer of the image: begun once
+    // the controller is ready, advanced block by block, ended however the
+    // transfer ends.
+    explicit FirmwareUpdate(UpdateTarget& target, FirmwareUpdateTiming timing = {}, ProgressSink* progress = nullptr);
 
     // The whole update of a controller running firmware `runningVersion`:
     // builds its personalised image from app2.dat or app1.dat and sends it.
@@ -65,10 +70,12 @@ public:
 
 private:
     bool waitUntilReady();
+    void sendWords(const FirmwareImage& buffer);
     void writeCode(std::uint32_t code);
 
     UpdateTarget& m_target;
     const FirmwareUpdateTiming m_timing;
+    ProgressSink* const m_progress;
 };
 
 // The version decision of a device's setup. Prints "FX3 firmware version: "
@@ -80,5 +87,6 @@ bool reportFirmwareVersion(int version, std::ostream& out = std::cout);
 // normally only when the firmware is current; otherwise the update runs and
 // device_exception "Firmware update succeeded." or "Firmware update failed."
 // ends the device's setup (the updated controller comes back as a new
-// device).
-void requireCurrentFirmware(UpdateTarget& target, std::ostream& out = std::cout, FirmwareUpdateTiming timing = {});
+// device). `progress` as for FirmwareUpdate.
+void requireCurrentFirmware(UpdateTarget& target, std::ostream& out = std::cout, FirmwareUpdateTiming timing = {},
+                            ProgressSink* progress = nullptr);

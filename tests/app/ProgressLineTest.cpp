@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <thread>
+#include <vector>
+
+#include "logging/ConsoleLine.h"
 
 namespace {
 
@@ -52,6 +56,76 @@ TEST(TerminalProgress, EndWithoutBeginWritesNothing) {
     TerminalProgress progress(out, 80);
     progress.end();
     EXPECT_EQ(out.str(), "");
+}
+
+// What a terminal keeps of a stream: the finished lines, and the line the
+// cursor stands on. Knows carriage return, new line and clear to the end of
+// the line, which is all the progress line uses.
+struct Screen {
+    std::vector<std::string> lines;
+    std::string current;
+};
+
+Screen Play(const std::string& bytes) {
+    Screen screen;
+    std::size_t column = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes.compare(i, 3, "\x1b[K") == 0) {
+            screen.current.resize(column);
+            i += 2;
+        } else if (bytes[i] == '\r') {
+            column = 0;
+        } else if (bytes[i] == '\n') {
+            screen.lines.push_back(screen.current);
+            screen.current.clear();
+            column = 0;
+        } else {
+            if (column < screen.current.size()) {
+                screen.current[column] = bytes[i];
+            } else {
+                screen.current.push_back(bytes[i]);
+            }
+            ++column;
+        }
+    }
+    return screen;
+}
+
+// The log server prints its lines on another thread while the live line
+// stands (the in-place update logs as it sends): every line must stand whole
+// above the live line, never glued to its end, and the line must be redrawn
+// below them. Both go to one stream here, as to one terminal.
+TEST(TerminalProgress, LinesPrintedFromAnotherThreadStandWholeAboveTheLine) {
+    std::ostringstream terminal;
+    TerminalProgress progress(terminal, 200);
+    constexpr int kLines = 300;
+    std::thread printer([&] {
+        for (int i = 0; i < kLines; ++i) WriteConsoleLine(terminal, "[Info] Progress line " + std::to_string(i));
+    });
+    for (int step = 0; step < 2000; ++step) {
+        // A new step is drawn at once, so the line is redrawn all the time.
+        if (step == 0) progress.begin("Step 0", 2000);
+        progress.advance("Step " + std::to_string(step), static_cast<uint64_t>(step));
+    }
+    printer.join();
+
+    std::string bytes;
+    {
+        std::lock_guard<std::mutex> consoleLock(ConsoleLock());
+        bytes = terminal.str();
+    }
+    Screen screen = Play(bytes);
+    ASSERT_EQ(screen.lines.size(), static_cast<std::size_t>(kLines)) << bytes.substr(0, 2000);
+    for (int i = 0; i < kLines; ++i) EXPECT_EQ(screen.lines[i], "[Info] Progress line " + std::to_string(i));
+    EXPECT_EQ(screen.current.rfind("Step 1999: ", 0), 0u) << "the line stands below: " << screen.current;
+
+    progress.end();
+    screen = Play(terminal.str());
+    EXPECT_EQ(screen.current, "") << "cleared at the end";
+    // Once ended, the line is no longer taken down and redrawn around others.
+    const std::size_t before = terminal.str().size();
+    WriteConsoleLine(terminal, "after");
+    EXPECT_EQ(terminal.str().substr(before), "after\n");
 }
 
 TEST(PlainProgress, OneLinePerTenthAndPerStep) {

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "tests/app/ToolUnderEmulation.h"
+#include "tests/sim/host/ControllerFirmware.h"
 #include "tests/support/TempFolder.h"
 
 namespace {
@@ -86,6 +87,41 @@ TEST(ProgressInATerminal, TheLineMovesWhileStageTwoWritesAndIsClearedAfterwards)
     EXPECT_NE(screen.find("\nRestoring firmware (Part 2/2)\n"), std::string::npos) << screen;
     EXPECT_NE(screen.find("\n   ... Done\nFirmware update succeeded. Press Enter to quit.\n"), std::string::npos)
         << screen;
+}
+
+// The in-place update of a working controller shows the same line while
+// the image goes over. Standard output goes to a file here: the host relays
+// it through a pipe of its own, so on the pane its lines could land next to
+// the live line at any moment (how the tool keeps its own lines apart from
+// the live line is tested with the line itself).
+TEST(ProgressInATerminal, TheLineMovesWhileTheUpdateSendsTheImageAndIsClearedAfterwards) {
+    if (!HaveTmux()) GTEST_SKIP() << "tmux is not installed (scripts/setup installs it)";
+    // Large enough that sending it word by word takes seconds.
+    ControllerFirmware firmware(/*mismatch=*/false, 64 * 1024);
+    TempFolder folder;
+    const std::string done = folder.file("status");
+    const std::string command = std::string(TYVO_SIM_PATH) + " --scenario controller-update -- " + TYVO_RESET_PATH +
+                                " --firmware-dir " + firmware.folder() + " > " + folder.file("out") + "; echo $? > " +
+                                done + "; sleep 60";
+    TmuxSession session("tyvo-update-" + std::to_string(getpid()), command);
+
+    std::set<std::string> percents;
+    const std::regex line(R"(Updating the firmware: [0-9.]+ [KM]?i?B of [0-9.]+ [KM]?i?B, ([0-9]+)%)");
+    const auto deadline = std::chrono::steady_clock::now() + 180s;
+    std::string screen;
+    while (std::chrono::steady_clock::now() < deadline && !std::ifstream(done).good()) {
+        screen = session.Screen();
+        std::smatch match;
+        if (std::regex_search(screen, match, line)) percents.insert(match[1]);
+        std::this_thread::sleep_for(50ms);
+    }
+    std::ifstream statusFile(done);
+    int status = -1;
+    ASSERT_TRUE(statusFile >> status) << "the update did not end within three minutes; screen:\n" << screen;
+    EXPECT_EQ(status, 0) << screen;
+    EXPECT_GE(percents.size(), 2u) << "the line did not move; last screen:\n" << screen;
+    screen = session.Screen();
+    EXPECT_EQ(screen.find("Updating the firmware"), std::string::npos) << screen;
 }
 
 // Standard error to a file gets no progress bytes by default: every

@@ -11,6 +11,7 @@
 #include "devices/core/DeviceExceptions.h"
 #include "firmware/FX3BootImage.h"
 #include "firmware/FirmwareLocation.h"
+#include "firmware/ProgressSink.h"
 #include "firmware/update/FirmwareUpdate.h"
 #include "logging/LogHandle.h"
 #include "tests/firmware/FirmwareTestSupport.h"
@@ -53,6 +54,9 @@ public:
         mark("write " + std::to_string(address));
     }
     bool putControl(int control, int value) override {
+        if (control == kUpdateWordControl && failAfterBytes >= 0 &&
+            image.size() >= static_cast<std::size_t>(failAfterBytes))
+            throw NotConnectedException();
         if (control == kUpdateWordControl) {
             image.push_back(static_cast<std::uint8_t>(value & 0xFF));
             image.push_back(static_cast<std::uint8_t>(value >> 8));
@@ -86,6 +90,7 @@ public:
     std::string serial = "MKT-480011223";
     int readyAfterReads = 2;  // -1: never
     bool failWrites = false;
+    int failAfterBytes = -1;  // the word control fails once this much went over
     int mailboxReads = 0;
     std::vector<std::pair<std::uint32_t, Bytes>> writes;
     Bytes image;  // the words sent, as bytes
@@ -95,6 +100,28 @@ public:
 };
 
 constexpr FirmwareUpdateTiming kQuick{0ms, 0ms, 1ms, 200ms, 0ms};
+
+// Records what the update tells its progress sink, and how much of the
+// image had really gone over to the target at each step.
+class RecordingProgress : public ProgressSink {
+public:
+    explicit RecordingProgress(const RecordingTarget& target) : m_target(target) {}
+
+    void begin(const std::string& what, std::uint64_t total) override {
+        steps.push_back("begin " + what + " " + std::to_string(total) + " sent " + sent());
+    }
+    void advance(const std::string& what, std::uint64_t done) override {
+        EXPECT_EQ(what, "Updating the firmware");
+        steps.push_back(std::to_string(done) + " sent " + sent());
+    }
+    void end() override { steps.push_back("end sent " + sent()); }
+
+    std::vector<std::string> steps;
+
+private:
+    std::string sent() const { return std::to_string(m_target.image.size()); }
+    const RecordingTarget& m_target;
+};
 
 FirmwareImage ControllerImage(std::uint64_t seed) {
     ControllerImageOptions options;
@@ -215,6 +242,33 @@ TEST_F(FirmwareUpdateTest, A1000ByteImageGoesOutAs512WordsWithProgressInTens) {
                                         "[Info] Progress: 90%"}));
     // Sent on its own, the image fires only the finished event.
     EXPECT_EQ(target->sequence, (std::vector<std::string>{"write 40", "finished", "write 40"}));
+}
+
+// The sink hears of the transfer only: begun once the controller is ready,
+// a step per 256-byte block that has really gone over, and the end however
+// the transfer ends.
+TEST_F(FirmwareUpdateTest, TheProgressSinkFollowsTheBlocksAsTheyGoOver) {
+    RecordingProgress progress(*target);
+    FirmwareUpdate update(*target, kQuick, &progress);
+    ASSERT_TRUE(update.SendUpdateImage(Bytes(600, 3)));
+    EXPECT_EQ(progress.steps, (std::vector<std::string>{"begin Updating the firmware 768 sent 0", "256 sent 256",
+                                                        "512 sent 512", "768 sent 768", "end sent 768"}));
+
+    // A controller that never gets ready: nothing was transferred.
+    progress.steps.clear();
+    target->image.clear();
+    target->readyAfterReads = -1;
+    FirmwareUpdate neverReady(*target, FirmwareUpdateTiming{0ms, 0ms, 1ms, 10ms, 0ms}, &progress);
+    EXPECT_FALSE(neverReady.SendUpdateImage(Bytes(600, 3)));
+    EXPECT_TRUE(progress.steps.empty());
+
+    // A controller lost in the middle: the line still ends.
+    progress.steps.clear();
+    target->readyAfterReads = 0;
+    target->failAfterBytes = 300;
+    EXPECT_THROW(update.SendUpdateImage(Bytes(600, 3)), NotConnectedException);
+    EXPECT_EQ(progress.steps,
+              (std::vector<std::string>{"begin Updating the firmware 768 sent 0", "256 sent 256", "end sent 300"}));
 }
 
 TEST_F(FirmwareUpdateTest, AControllerReadyAtOnceIsReadOnce) {

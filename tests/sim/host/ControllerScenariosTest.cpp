@@ -6,17 +6,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "tests/app/ExpectedDialogue.h"
+#include "tests/sim/host/ControllerFirmware.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/LogLines.h"
-#include "tests/support/TempFolder.h"
-#include "tools/ChunkWriter.h"
-#include "tools/SyntheticImages.h"
 
 namespace {
 
@@ -55,36 +51,8 @@ TEST(ControllerScenarios, WorkingControllersStreamAndTheHostEndsTheTool) {
     }
 }
 
-// Controller images in a folder of their own: small, so that the update
-// (one control request per 16-bit word) is quick.
-class SmallFirmware {
-public:
-    // With `mismatch`, the plain app2.img the host checks against is not
-    // the image app2.dat holds.
-    explicit SmallFirmware(bool mismatch = false) {
-        for (int n : {1, 2}) {
-            ControllerImageOptions options;
-            options.size = 8192;
-            options.seed = static_cast<std::uint64_t>(n);
-            const FirmwareImage image = MakeControllerImage(options);
-            const std::string base = m_folder.file("app" + std::to_string(n));
-            std::string error;
-            EXPECT_TRUE(WriteChunkFile(image, base + ".dat", error)) << error;
-            ControllerImageOptions plain = options;
-            if (mismatch) plain.seed += 10;
-            const FirmwareImage written = MakeControllerImage(plain);
-            std::ofstream(base + ".img", std::ios::binary)
-                .write(reinterpret_cast<const char*>(written.data()), static_cast<std::streamsize>(written.size()));
-        }
-    }
-    std::string folder() const { return m_folder.string(); }
-
-private:
-    TempFolder m_folder{"tyvo-scenario"};
-};
-
 TEST(ControllerScenarios, OldFirmwareIsUpdatedInPlaceAndTheControllerStreamsAgain) {
-    SmallFirmware firmware;
+    ControllerFirmware firmware;
     const HostRun run =
         runHost({"--scenario", "controller-update", "--", TYVO_RESET_PATH, "--firmware-dir", firmware.folder()}, 180s);
     expectHeld(run, "controller-update");
@@ -93,8 +61,23 @@ TEST(ControllerScenarios, OldFirmwareIsUpdatedInPlaceAndTheControllerStreamsAgai
     EXPECT_NE(run.err.find("Firmware update succeeded.\n"), std::string::npos) << run.err;
 }
 
+// Progress asked for: the update's plain lines on standard error, the
+// dialogue on standard output unchanged.
+TEST(ControllerScenarios, TheUpdateShowsItsProgressOnStandardError) {
+    ControllerFirmware firmware;
+    const HostRun run = runHost({"--scenario", "controller-update", "--", TYVO_RESET_PATH, "--firmware-dir",
+                                 firmware.folder(), "--progress", "plain"},
+                                180s);
+    expectHeld(run, "controller-update");
+    EXPECT_EQ(WithoutLogLines(run.out), kDialogue + "FX3 firmware version: 16\nFX3 firmware version: 17\n" + kUpToDate);
+    // 8 KiB of image: the first and the last tenth at least.
+    EXPECT_NE(run.err.find("Updating the firmware: 0%\n"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Updating the firmware: 100%\n"), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("Updating the firmware"), std::string::npos);
+}
+
 TEST(ControllerScenarios, TheHostFailsWhenTheControllerGotAnotherImage) {
-    SmallFirmware firmware(/*mismatch=*/true);
+    ControllerFirmware firmware(/*mismatch=*/true);
     const HostRun run =
         runHost({"--scenario", "controller-update", "--", TYVO_RESET_PATH, "--firmware-dir", firmware.folder()}, 180s);
     EXPECT_EQ(run.status, 1) << run.err;
