@@ -19,7 +19,8 @@ class DeviceModelBase;
 // jumped. A failed stage ends the run instead of waiting for a replug.
 struct UnattendedOutcome {
     std::string outcome;       // restored, working, no-device, no-boot-programmer, permission-denied,
-                               // firmware-missing, stage-failed, verify-failed, usb-unavailable
+                               // firmware-missing, firmware-refused, stage-failed, verify-failed,
+                               // usb-unavailable
     int status = 0;            // the exit status
     int stage = 0;             // 1 or 2; 0 when no stage ran
     int error = 0;             // the load result of a failed stage; 0 otherwise

@@ -34,6 +34,7 @@
 #include "devices/DeviceAttachMonitorLinux.h"
 #include "devices/DeviceModelManifest.h"
 #include "firmware/FirmwareLocation.h"
+#include "firmware/SyntheticImage.h"
 #include "firmware/restore/RestoreSession.h"
 #include "firmware/update/UpdateSession.h"
 #include "links/LinkManager.h"
@@ -98,6 +99,22 @@ std::shared_ptr<ProgressSink> ChooseProgress(const CommandLineParser& commandLin
     std::quick_exit(outcome.status);
 }
 
+// Where an unattended run writes its outcome object, for the ends that
+// come from inside the stages through a plain function (see below); set
+// once before the context starts its threads.
+int g_outcomeFd = -1;
+bool g_quiet = false;
+
+// A synthetic image refused in an unattended run: the refusal has been said
+// on standard error; the run ends with its outcome object like any other.
+[[noreturn]] void EndUnattendedOnRefusedImage(const std::string& path) {
+    UnattendedOutcome outcome;
+    outcome.outcome = "firmware-refused";
+    outcome.status = kFirmwareRefusedExitStatus;
+    outcome.message = path + " is a synthetic firmware image, never loaded into a real controller";
+    EndUnattended(outcome, g_outcomeFd, g_quiet);
+}
+
 // Ends a run that has no USB access: one line on standard error saying what
 // failed and what to check, status 1 (and the outcome object with --json).
 // Other threads still run: quick_exit, as at the end of a restore.
@@ -153,6 +170,9 @@ int RunTool(int argc, char* argv[]) {
         const auto wait =
             commandLine->count("wait") ? std::chrono::seconds(std::stoul(commandLine->value("wait"))) : kDefaultWait;
         run = std::make_shared<UnattendedRun>(wait);
+        g_outcomeFd = outcomeFd;
+        g_quiet = quiet;
+        SetSyntheticImageRefusalEnd(EndUnattendedOnRefusedImage);
         settings.observer = run;
         settings.finishRestore = [run] { run->restored(); };
         // Found by the manifest slot below instead of the default rows.

@@ -26,3 +26,11 @@ inline constexpr int kFirmwareRefusedExitStatus = 6;
 // with kFirmwareRefusedExitStatus. Nothing has reached the device yet, and
 // waiting for another plug-in would only meet the same files again.
 [[noreturn]] void RefuseSyntheticImage(const std::string& path);
+
+// What ends the process once the refusal has been said, in place of the
+// plain end: an unattended run ends with its outcome object, as it does for
+// every other way out. Called on the thread that read the file; it must not
+// return. Set before the threads that read firmware start; nullptr restores
+// the plain end.
+using SyntheticImageRefusalEnd = void (*)(const std::string& path);
+void SetSyntheticImageRefusalEnd(SyntheticImageRefusalEnd end);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/app/ToolUnderEmulation.h"
 
 namespace {
@@ -105,6 +107,23 @@ TEST(Unattended, VerifyReportsVerifiedRewrittenUnavailableAndFailed) {
            7,
            "verify-failed 7 2 None failed None",
            "the flash differs from the firmware at address 0x"});
+}
+
+// The build's synthetic images are refused off the emulated bus (here: the
+// tool runs without the emulation's declaration). The refusal comes from
+// inside the stage's file reading; the run still ends with its object.
+TEST(Unattended, ARefusedSyntheticImageEndsWithItsOutcomeObject) {
+    // The build's images lie beside the tool; the host reads the plain
+    // ones from the folder the tool is told.
+    const std::string images = std::filesystem::path(TYVO_RESET_PATH).parent_path().string();
+    const auto run =
+        testsupport::RunToEnd({TYVO_SIM_PATH, "--scenario", "restore", "--", "/usr/bin/env", "-u", "TYVO_EMULATED_BUS",
+                               TYVO_RESET_PATH, "--firmware-dir", images, "--yes", "--json", "--wait", "3"},
+                              120s);
+    const std::string described = WithPython(run.out, kDescribeOutcome);
+    EXPECT_EQ(described.substr(0, described.find('\n')), "firmware-refused 6 None None None None") << run.out;
+    EXPECT_NE(described.find("app0.dat is a synthetic firmware image"), std::string::npos) << described;
+    EXPECT_NE(run.err.find("it is never loaded into a real controller"), std::string::npos) << run.err;
 }
 
 TEST(Unattended, WithoutJsonTheDialogueStaysOnStandardOutput) {
