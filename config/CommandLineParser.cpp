@@ -70,7 +70,8 @@ CommandLineParser::CommandLineParser() : ContextMember("CommandLineParser"), m_o
         "read the configuration from PATH instead of config.json in the user's data folder")(
         "simulate", po::value<std::string>()->value_name("SCENARIO")->implicit_value("restore"),
         "run on emulated hardware under tyvo-sim; SCENARIO is restore (the default), "
-        "stage1-failure, stage2-failure or stage2-unplug, or for a working controller "
+        "stage1-failure, stage2-failure, stage2-unplug, programmer-lost, verify-rewrite, "
+        "verify-stuck, verify-unsupported or devices, or for a working controller "
         "controller, controller-update or embedded (see tyvo-sim --help)")(
         "firmware-dir", po::value<std::string>()->value_name("DIR"),
         "take app0.dat, app1.dat and app2.dat from DIR, not the folders searched by default")(

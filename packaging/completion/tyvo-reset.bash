@@ -33,7 +33,8 @@ _tyvo_reset() {
     local options="-h --help --version --config --simulate --simulate= --firmware-dir -l --list --json
                    -y --yes --wait --verify --progress -q --quiet"
     # The scenarios tyvo-reset --simulate passes on to tyvo-sim.
-    local scenarios="restore stage1-failure stage2-failure stage2-unplug controller controller-update embedded"
+    local scenarios="restore stage1-failure stage2-failure stage2-unplug programmer-lost verify-rewrite verify-stuck
+        verify-unsupported devices controller controller-update embedded"
     _tyvo_split
     case $_tyvo_opt in
         --simulate)
