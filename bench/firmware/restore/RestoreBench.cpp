@@ -6,6 +6,7 @@
 // emulation itself costs per transfer). Also the peak resident memory of the
 // tool itself, run end to end under tyvo-sim.
 
+#include "firmware/EmulatedBus.h"
 #include "firmware/FirmwareLocation.h"
 #include "firmware/restore/CyBootLoaderDevice.h"
 #include "firmware/restore/CyBootProgrammerDevice.h"
@@ -69,6 +70,8 @@ std::chrono::nanoseconds busyPollTime(const StandardUsbDevice& programmer, const
 
 RestoreFigures restoreOnce() {
     EmulatedUsbBus bus;
+    // A refused image would end the whole process from inside the stage.
+    if (!RunsOnEmulatedBus()) throw std::runtime_error("not on a declared emulated bus (run under umockdev-wrapper)");
     // libusb's udev listener stays open, as the tool's attach monitor keeps it.
     UsbDriverPort listener;
     Fx3Options options;
@@ -199,6 +202,10 @@ std::optional<RestoreFigures> meanOfRestores(benchmark::State& state, Restore re
 
 void BM_WholeRestoreAgainstTheModelledTime(benchmark::State& state) {
     SetFirmwareFolder(TYVO_FIRMWARE_FOLDER);
+    // The build's images are synthetic: the tool loads them only on a bus
+    // that declares itself emulated, as this one (under umockdev-wrapper,
+    // its test bed made by each restore's bus) is.
+    setenv(kEmulatedBusVariable, "umockdev", 1);
     const auto mean = meanOfRestores(state, restoreOnce);
     if (!mean) return;
     s_toolMeasured = mean->measured;
@@ -274,8 +281,8 @@ void BM_ToolPeakMemoryEndToEnd(benchmark::State& state) {
         peakKiB = std::stol(err.substr(at + tag.size()));
     }
     state.counters["tool_peak_rss_MiB"] = static_cast<double>(peakKiB) / 1024.0;
-    std::printf("tyvo-reset end to end: peak resident memory %.1f MiB (goal: under 20 MiB): ratio %.2f\n",
-                static_cast<double>(peakKiB) / 1024.0, static_cast<double>(peakKiB) / 1024.0 / 20.0);
+    std::printf("tyvo-reset end to end: peak resident memory %.1f MiB (goal: under 10 MiB): ratio %.2f\n",
+                static_cast<double>(peakKiB) / 1024.0, static_cast<double>(peakKiB) / 1024.0 / 10.0);
 }
 BENCHMARK(BM_ToolPeakMemoryEndToEnd)->Iterations(1)->Unit(benchmark::kSecond);
 
