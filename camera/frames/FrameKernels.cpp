@@ -3,8 +3,18 @@
 #include <cstring>
 
 const FrameKernels& bestFrameKernels() {
-    const FrameKernels* simd = simdFrameKernels();
-    return simd ? *simd : portableFrameKernels();
+    static const FrameKernels best = [] {
+        const FrameKernels* simd = simdFrameKernels();
+        FrameKernels kernels = simd ? *simd : portableFrameKernels();
+        if (simd) {
+            if (const FrameKernels::Deinterleave wide = wideDeinterleave()) {
+                kernels.name = "sse2, avx512vbmi split";
+                kernels.deinterleave = wide;
+            }
+        }
+        return kernels;
+    }();
+    return best;
 }
 
 const FrameKernels& frameKernels(FrameKernelPath path) {

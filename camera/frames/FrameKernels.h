@@ -5,14 +5,17 @@
 #include <vector>
 
 // The byte kernels of frame processing. Each exists as a portable version and,
-// on x86-64, as an SSE2 version that handles 16 bytes at a time; both give
-// the same bytes for the same input, so the version can be chosen at run
-// time (tests run both and compare).
+// on x86-64, as an SSE2 version that handles 16 bytes at a time (the split
+// also as an AVX-512 one, for processors that have it); all give the same
+// bytes for the same input, so the version can be chosen at run time (tests
+// run each and compare).
 struct FrameKernels {
     const char* name;
 
+    using Deinterleave = void (*)(const std::uint8_t* src, std::uint8_t* even, std::uint8_t* odd, std::size_t n);
+
     // Byte 2i of src goes to even[i] and byte 2i + 1 to odd[i], for i < n.
-    void (*deinterleave)(const std::uint8_t* src, std::uint8_t* even, std::uint8_t* odd, std::size_t n);
+    Deinterleave deinterleave;
 
     // The largest of n bytes (0 for n = 0).
     std::uint8_t (*maxByte)(const std::uint8_t* data, std::size_t n);
@@ -40,6 +43,10 @@ enum class FrameKernelPath { Portable, Simd };
 const FrameKernels& portableFrameKernels();
 // The SIMD kernels, or null when this build has none.
 const FrameKernels* simdFrameKernels();
+// The split of the widest vectors this processor has (AVX-512 VBMI), or
+// null; the best kernels use it when there is one. The tail shorter than
+// its vector goes to the SIMD kernels, so it exists only where they do.
+FrameKernels::Deinterleave wideDeinterleave();
 // The fastest kernels this build has.
 const FrameKernels& bestFrameKernels();
 // The kernels of a path; the portable ones when the SIMD ones are missing.

@@ -63,6 +63,28 @@ TEST_F(FrameKernelPaths, SplitAndDarkScanAgreeOnEverySize) {
     }
 }
 
+// The AVX-512 split, where the processor has it: every length up to a few
+// vectors (tails of every length), a frame, and a source that starts off
+// any vector boundary; the bytes beyond n are never written.
+TEST(WideSplit, AgreesWithThePortableSplitOnEveryLengthAndAlignment) {
+    const FrameKernels::Deinterleave wide = wideDeinterleave();
+    if (!wide) GTEST_SKIP() << "this processor has no AVX-512 VBMI";
+    EXPECT_EQ(bestFrameKernels().deinterleave, wide) << "the best kernels take the widest split";
+    const FrameKernels& portable = portableFrameKernels();
+    std::vector<std::size_t> lengths;
+    for (std::size_t n = 0; n <= 300; ++n) lengths.push_back(n);
+    lengths.push_back(640 * 480);
+    for (const std::size_t n : lengths) {
+        for (const std::size_t shift : {std::size_t{0}, std::size_t{1}, std::size_t{33}}) {
+            const auto raw = randomBytes(2 * n + shift, static_cast<std::uint32_t>(n * 7 + shift));
+            std::vector<std::uint8_t> e1(n + 1, 0xA5), o1(n + 1, 0xA5), e2(n + 1, 0xA5), o2(n + 1, 0xA5);
+            portable.deinterleave(raw.data() + shift, e1.data(), o1.data(), n);
+            wide(raw.data() + shift, e2.data(), o2.data(), n);
+            ASSERT_TRUE(e1 == e2 && o1 == o2) << "n " << n << " shift " << shift;
+        }
+    }
+}
+
 TEST_F(FrameKernelPaths, SmoothingMatchesTheDefinitionOnEverySize) {
     std::vector<std::uint8_t> scratch;
     for (const auto& [w, h] : kSizes) {
