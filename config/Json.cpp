@@ -438,11 +438,40 @@ private:
 // spaces, zero or a negative even indent continuing the current line with
 // nested content indented relative to its absolute value.
 
+// The text being written. The writer appends a byte or a few at a time, and
+// std::string checks its capacity (out of line) on every one of them; this
+// keeps a cursor into a string grown ahead in large steps instead, and trims
+// the string to what was written when it goes.
+class Output {
+public:
+    explicit Output(std::string& text) : m_text(text), m_size(text.size()) {}
+    ~Output() { m_text.resize(m_size); }
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    void put(char c) {
+        if (m_size == m_text.size()) grow(1);
+        m_text[m_size++] = c;
+    }
+    void append(const char* bytes, std::size_t n) {
+        if (m_text.size() - m_size < n) grow(n);
+        std::memcpy(m_text.data() + m_size, bytes, n);
+        m_size += n;
+    }
+    void append(std::string_view bytes) { append(bytes.data(), bytes.size()); }
+
+private:
+    void grow(std::size_t n) { m_text.resize(std::max(2 * m_text.size(), m_size + n + 4096)); }
+
+    std::string& m_text;
+    std::size_t m_size;
+};
+
 bool isEven(int indent) { return indent % 2 == 0; }
 
-void newLine(std::string& out, int indent) {
+void newLine(Output& out, int indent) {
     static const std::string kSpaces(64, ' ');
-    out.push_back('\n');
+    out.put('\n');
     for (auto left = static_cast<std::size_t>(indent); left > 0;) {
         std::size_t n = std::min(left, kSpaces.size());
         out.append(kSpaces.data(), n);
@@ -466,8 +495,8 @@ struct EscapeTable {
 };
 constexpr EscapeTable kEscapes;
 
-void writeQuoted(std::string& out, std::string_view s, bool escapeSlash) {
-    out.push_back('"');
+void writeQuoted(Output& out, std::string_view s, bool escapeSlash) {
+    out.put('"');
     std::size_t runStart = 0;
     std::size_t i = 0;
     while (i < s.size()) {
@@ -486,19 +515,19 @@ void writeQuoted(std::string& out, std::string_view s, bool escapeSlash) {
             continue;
         }
         out.append(s.data() + runStart, i - runStart);
-        out.push_back('\\');
-        out.push_back(letter);
+        out.put('\\');
+        out.put(letter);
         runStart = ++i;
     }
     out.append(s.data() + runStart, s.size() - runStart);
-    out.push_back('"');
+    out.put('"');
 }
 
 template <class I>
-void writeInteger(std::string& out, I v) {
+void writeInteger(Output& out, I v) {
     char buffer[24];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, v);
-    out.append(buffer, result.ptr);
+    out.append(buffer, static_cast<std::size_t>(result.ptr - buffer));
 }
 
 // Six significant digits in general notation, as "%g" writes them. NaN
@@ -506,19 +535,19 @@ void writeInteger(std::string& out, I v) {
 // (which reads back as the same infinity): the file must stay JSON whatever
 // a component stored.
 template <class F>
-void writeFloating(std::string& out, F v) {
+void writeFloating(Output& out, F v) {
     if (std::isnan(v)) {
-        out += "null";
+        out.append("null");
     } else if (std::isinf(v)) {
-        out += v > 0 ? "1e999" : "-1e999";
+        out.append(v > 0 ? "1e999" : "-1e999");
     } else {
         char buffer[64];
         auto result = std::to_chars(buffer, buffer + sizeof buffer, v, std::chars_format::general, 6);
-        out.append(buffer, result.ptr);
+        out.append(buffer, static_cast<std::size_t>(result.ptr - buffer));
     }
 }
 
-bool writeValue(const Value& value, std::string& out, bool quoted, bool escapeSlash, int indent, bool nested) {
+bool writeValue(const Value& value, Output& out, bool quoted, bool escapeSlash, int indent, bool nested) {
     bool unknownKind = value.kind() == Value::Kind::Float || value.kind() == Value::Kind::OutputMode;
     if (unknownKind && !nested) return false;
     if (quoted && isEven(indent)) {
@@ -534,7 +563,7 @@ bool writeValue(const Value& value, std::string& out, bool quoted, bool escapeSl
             if (quoted) {
                 writeQuoted(out, s, escapeSlash);
             } else {
-                out += s;
+                out.append(s);
             }
             return true;
         }
@@ -544,25 +573,25 @@ bool writeValue(const Value& value, std::string& out, bool quoted, bool escapeSl
         case Value::Kind::UInt64: writeInteger(out, *value.as<uint64_t>()); return true;
         case Value::Kind::Double: writeFloating(out, *value.as<double>()); return true;
         case Value::Kind::LongDouble: writeFloating(out, *value.as<long double>()); return true;
-        case Value::Kind::Bool: out += *value.as<bool>() ? "true" : "false"; return true;
-        case Value::Kind::Null: out += "null"; return true;
+        case Value::Kind::Bool: out.append(*value.as<bool>() ? "true" : "false"); return true;
+        case Value::Kind::Null: out.append("null"); return true;
         case Value::Kind::Array: {
-            out.push_back('[');
+            out.put('[');
             bool first = true;
             for (const auto& element : *value.as<Value::Array>()) {
-                if (!first) out.push_back(',');
+                if (!first) out.put(',');
                 first = false;
                 writeValue(element, out, quoted, escapeSlash, indent + 2, true);
             }
             if (quoted && isEven(indent)) newLine(out, indent);
-            out.push_back(']');
+            out.put(']');
             return true;
         }
         case Value::Kind::Object: {
-            out.push_back('{');
+            out.put('{');
             bool first = true;
             for (const auto& [key, member] : *value.as<Value::Object>()) {
-                if (!first) out.push_back(',');
+                if (!first) out.put(',');
                 first = false;
                 if (quoted) {
                     // The key is a quoted string one level in: in the
@@ -570,14 +599,14 @@ bool writeValue(const Value& value, std::string& out, bool quoted, bool escapeSl
                     if (isEven(indent + 2)) newLine(out, indent + 2);
                     writeQuoted(out, key, escapeSlash);
                 } else {
-                    out += key;
+                    out.append(key);
                 }
-                out.push_back(':');
-                if (quoted && isEven(indent)) out.push_back(' ');
+                out.put(':');
+                if (quoted && isEven(indent)) out.put(' ');
                 writeValue(member, out, quoted, escapeSlash, -(indent + 2), true);
             }
             if (quoted && isEven(indent) && indent >= 0) newLine(out, indent);
-            out.push_back('}');
+            out.put('}');
             return true;
         }
         // Kinds that no file or client ever holds. Alone they are refused;
@@ -643,7 +672,8 @@ Value parse(std::istream& in) {
 }
 
 bool write(const Value& value, std::string& out, bool quoted, bool escapeSlash, int indent) {
-    return writeValue(value, out, quoted, escapeSlash, indent, false);
+    Output output(out);
+    return writeValue(value, output, quoted, escapeSlash, indent, false);
 }
 
 bool write(const Value& value, std::ostream& out, bool quoted, bool escapeSlash, int indent) {

@@ -76,6 +76,25 @@ TEST(JsonWriter, UnknownKindsAloneWriteNothingInsideStayValid) {
     EXPECT_EQ(back.member("m"), Value(0));
 }
 
+// The writer grows its text ahead in steps and trims it at the end: text
+// already in the string stays, nothing is left beyond what was written, and
+// a refused value leaves the string as it was.
+TEST(JsonWriter, WritingIntoAStringAppendsExactlyTheDocument) {
+    Value::Array items;
+    for (int i = 0; i < 3000; ++i) items.emplace_back("item \"" + std::to_string(i) + "\"\n");
+    const Value document(items);
+    const std::string alone = Json::toJson(document, false, false);
+    ASSERT_GT(alone.size(), 3u * 4096u) << "longer than several steps of growth";
+    EXPECT_EQ(alone.find('\0'), std::string::npos);
+    EXPECT_EQ(Json::parse(alone), document);
+
+    std::string text = "prefix:";
+    ASSERT_TRUE(Json::write(document, text, true, false, 1));
+    EXPECT_EQ(text, "prefix:" + alone);
+    EXPECT_FALSE(Json::write(Value::exactFloat(1.5f), text, true, false, 1));
+    EXPECT_EQ(text, "prefix:" + alone);
+}
+
 TEST(JsonWriter, EveryLayoutReadsBackEqual) {
     Value v;
     v.setMember("s", Value("quote \" slash / back \\ ctl \x02 \xF0\x9F\x98\x80"));
