@@ -41,6 +41,12 @@ public:
 
     bool Empty() const { return GetSnapshot()->empty(); }
 
+    // Whether the collection is empty as of the last change, without taking
+    // the slot: one load, for the hot path that would only find the snapshot
+    // empty. A change racing with the call may be missed, exactly as a
+    // snapshot taken just before it would miss it.
+    bool LooksEmpty() const { return m_size.load(std::memory_order_acquire) == 0; }
+
     // Returns false when the element was already present.
     bool Insert(const std::shared_ptr<T>& element) {
         State* state = Take();
@@ -49,6 +55,7 @@ public:
             auto next = std::make_shared<Collection>(*state->collection);
             next->insert(element);
             state->collection = std::move(next);
+            m_size.store(state->collection->size(), std::memory_order_release);
             changed = true;
         }
         Give(state);
@@ -63,6 +70,7 @@ public:
             auto next = std::make_shared<Collection>(*state->collection);
             next->erase(element);
             state->collection = std::move(next);
+            m_size.store(state->collection->size(), std::memory_order_release);
             changed = true;
         }
         Give(state);
@@ -73,6 +81,7 @@ public:
         State* state = Take();
         Snapshot old = std::move(state->collection);
         state->collection = std::make_shared<const Collection>();
+        m_size.store(0, std::memory_order_release);
         Give(state);
         // The old snapshot (and the receivers only it holds) dies here,
         // outside the slot.
@@ -94,4 +103,6 @@ private:
     void Give(State* state) const { m_slot.store(state, std::memory_order_release); }
 
     mutable std::atomic<State*> m_slot;
+    // The size of the current snapshot, written while the slot is held.
+    std::atomic<std::size_t> m_size{0};
 };

@@ -151,4 +151,44 @@ TEST(LockReducedCollection, AddingTwiceOrRemovingAbsentChangesNothing) {
     EXPECT_TRUE(collection.Empty());
 }
 
+// Firing skips an empty collection on its kept size without taking the
+// snapshot: the size must follow every change, or a receiver or pool would
+// be skipped (or an empty one taken).
+TEST(LockReducedCollection, TheKeptSizeFollowsEveryChange) {
+    LockReducedCollection<int> collection;
+    EXPECT_TRUE(collection.LooksEmpty());
+    auto one = std::make_shared<int>(1);
+    auto two = std::make_shared<int>(2);
+    collection.Insert(one);
+    EXPECT_FALSE(collection.LooksEmpty());
+    collection.Insert(one);
+    collection.Insert(two);
+    collection.Erase(one);
+    EXPECT_FALSE(collection.LooksEmpty()) << "two is still there";
+    collection.Erase(std::make_shared<int>(2));
+    EXPECT_FALSE(collection.LooksEmpty()) << "an absent element removes nothing";
+    collection.Erase(two);
+    EXPECT_TRUE(collection.LooksEmpty());
+    collection.Insert(one);
+    collection.Clear();
+    EXPECT_TRUE(collection.LooksEmpty());
+    EXPECT_TRUE(collection.Empty());
+}
+
+TEST_F(EventTest, APoolAddedAfterFiringBeganReceivesTheNextEvents) {
+    auto counter = std::make_shared<Counter>();
+    context->AddMember(counter);
+    auto proxy = context->ProxyFor<CountingListener>();
+    proxy->Fire(&CountingListener::onCount, 1);
+    auto pool = std::make_shared<Pool>();
+    context->AddMember(pool);
+    proxy->Fire(&CountingListener::onCount, 2);
+    EXPECT_EQ(counter->total, 3);
+    EXPECT_EQ(pool->events.size(), 1u);
+    proxy->RemoveReceiver(pool);
+    proxy->Fire(&CountingListener::onCount, 3);
+    EXPECT_EQ(pool->events.size(), 1u) << "a removed pool hears no more";
+    EXPECT_EQ(counter->total, 6);
+}
+
 }  // namespace
