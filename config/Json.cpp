@@ -449,11 +449,12 @@ public:
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
-    void put(char c) {
+    // Always inlined: out of line, the call would cost more than the byte.
+    [[gnu::always_inline]] void put(char c) {
         if (m_size == m_text.size()) grow(1);
         m_text[m_size++] = c;
     }
-    void append(const char* bytes, std::size_t n) {
+    [[gnu::always_inline]] void append(const char* bytes, std::size_t n) {
         if (m_text.size() - m_size < n) grow(n);
         std::memcpy(m_text.data() + m_size, bytes, n);
         m_size += n;
@@ -461,7 +462,7 @@ public:
     void append(std::string_view bytes) { append(bytes.data(), bytes.size()); }
 
 private:
-    void grow(std::size_t n) { m_text.resize(std::max(2 * m_text.size(), m_size + n + 4096)); }
+    [[gnu::noinline]] void grow(std::size_t n) { m_text.resize(std::max(2 * m_text.size(), m_size + n + 4096)); }
 
     std::string& m_text;
     std::size_t m_size;
