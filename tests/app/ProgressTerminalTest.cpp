@@ -51,6 +51,37 @@ private:
     std::string m_name;
 };
 
+// Runs `command` (which must end by writing its status to `done`, then
+// sleep, so that the pane stays to be read) in a pane of its own and reads
+// the screen while it runs: the percentages seen on a live line that
+// begins with `what`, the status, and the screen once the command ended.
+struct WatchedRun {
+    std::set<std::string> percents;
+    int status = -1;
+    std::string screen;
+};
+
+WatchedRun Watch(const std::string& session, const std::string& command, const std::string& done,
+                 const std::string& what, std::chrono::seconds bound) {
+    TmuxSession pane(session + "-" + std::to_string(getpid()), command);
+    WatchedRun run;
+    const std::regex line(what + R"(: [0-9.]+ [KM]?i?B of [0-9.]+ [KM]?i?B, ([0-9]+)%)");
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (std::chrono::steady_clock::now() < deadline && !std::ifstream(done).good()) {
+        run.screen = pane.Screen();
+        std::smatch match;
+        if (std::regex_search(run.screen, match, line)) run.percents.insert(match[1]);
+        std::this_thread::sleep_for(50ms);
+    }
+    std::ifstream statusFile(done);
+    if (!(statusFile >> run.status)) {
+        ADD_FAILURE() << "the command did not end within " << bound.count() << " s; screen:\n" << run.screen;
+        return run;
+    }
+    run.screen = pane.Screen();
+    return run;
+}
+
 TEST(ProgressInATerminal, TheLineMovesWhileStageTwoWritesAndIsClearedAfterwards) {
     if (!HaveTmux()) GTEST_SKIP() << "tmux is not installed (scripts/setup installs it)";
     TempFolder folder;
@@ -58,29 +89,16 @@ TEST(ProgressInATerminal, TheLineMovesWhileStageTwoWritesAndIsClearedAfterwards)
     // The host's flash is slow, so that writing it takes seconds.
     const std::string command = std::string(TYVO_SIM_PATH) + " --slow-flash --scenario restore -- " + TYVO_RESET_PATH +
                                 " --yes; echo $? > " + done + "; sleep 60";
-    TmuxSession session("tyvo-progress-" + std::to_string(getpid()), command);
-
-    std::set<std::string> percents;
-    const std::regex line(R"(Writing the flash: [0-9.]+ [KM]?i?B of [0-9.]+ [KM]?i?B, ([0-9]+)%)");
-    const auto deadline = std::chrono::steady_clock::now() + 120s;
-    std::string screen;
-    while (std::chrono::steady_clock::now() < deadline && !std::ifstream(done).good()) {
-        screen = session.Screen();
-        std::smatch match;
-        if (std::regex_search(screen, match, line)) percents.insert(match[1]);
-        std::this_thread::sleep_for(50ms);
-    }
-    std::ifstream statusFile(done);
-    int status = -1;
-    ASSERT_TRUE(statusFile >> status) << "the restore did not end within two minutes; screen:\n" << screen;
-    EXPECT_EQ(status, 0) << screen;
-    EXPECT_GE(percents.size(), 2u) << "the line did not move; last screen:\n" << screen;
+    const WatchedRun run = Watch("tyvo-progress", command, done, "Writing the flash", 120s);
+    ASSERT_FALSE(::testing::Test::HasFailure());
+    EXPECT_EQ(run.status, 0) << run.screen;
+    EXPECT_GE(run.percents.size(), 2u) << "the line did not move; last screen:\n" << run.screen;
 
     // After the stage the line is gone: nothing of it is left on the
     // screen, and the dialogue's lines are whole. (The host passes standard
     // output on through a pipe, so the tool's own standard error may land
     // between them.)
-    screen = session.Screen();
+    const std::string& screen = run.screen;
     EXPECT_EQ(screen.find("Writing the flash"), std::string::npos) << screen;
     EXPECT_EQ(screen.find("Erasing the flash"), std::string::npos) << screen;
     EXPECT_EQ(screen.find('%'), std::string::npos) << screen;
@@ -103,25 +121,11 @@ TEST(ProgressInATerminal, TheLineMovesWhileTheUpdateSendsTheImageAndIsClearedAft
     const std::string command = std::string(TYVO_SIM_PATH) + " --scenario controller-update -- " + TYVO_RESET_PATH +
                                 " --firmware-dir " + firmware.folder() + " > " + folder.file("out") + "; echo $? > " +
                                 done + "; sleep 60";
-    TmuxSession session("tyvo-update-" + std::to_string(getpid()), command);
-
-    std::set<std::string> percents;
-    const std::regex line(R"(Updating the firmware: [0-9.]+ [KM]?i?B of [0-9.]+ [KM]?i?B, ([0-9]+)%)");
-    const auto deadline = std::chrono::steady_clock::now() + 180s;
-    std::string screen;
-    while (std::chrono::steady_clock::now() < deadline && !std::ifstream(done).good()) {
-        screen = session.Screen();
-        std::smatch match;
-        if (std::regex_search(screen, match, line)) percents.insert(match[1]);
-        std::this_thread::sleep_for(50ms);
-    }
-    std::ifstream statusFile(done);
-    int status = -1;
-    ASSERT_TRUE(statusFile >> status) << "the update did not end within three minutes; screen:\n" << screen;
-    EXPECT_EQ(status, 0) << screen;
-    EXPECT_GE(percents.size(), 2u) << "the line did not move; last screen:\n" << screen;
-    screen = session.Screen();
-    EXPECT_EQ(screen.find("Updating the firmware"), std::string::npos) << screen;
+    const WatchedRun run = Watch("tyvo-update", command, done, "Updating the firmware", 180s);
+    ASSERT_FALSE(::testing::Test::HasFailure());
+    EXPECT_EQ(run.status, 0) << run.screen;
+    EXPECT_GE(run.percents.size(), 2u) << "the line did not move; last screen:\n" << run.screen;
+    EXPECT_EQ(run.screen.find("Updating the firmware"), std::string::npos) << run.screen;
 }
 
 // Standard error to a file gets no progress bytes by default: every
