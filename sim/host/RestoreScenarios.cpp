@@ -223,17 +223,23 @@ Scenario makeFault(const HostOptions& options) {
     return scenario;
 }
 
+// A restore that only an unattended tool ends, with `status`: what the
+// tool reports is the verdict, and the flash is not checked after it.
+Scenario endedByUnattendedTool(Scenario scenario, int status) {
+    scenario.expectedExitStatus = status;
+    scenario.verify = nullptr;
+    scenario.verifyWhenUnattended = false;
+    return scenario;
+}
+
 // Stage 1 jumps to the boot programmer, which never comes back on the bus.
 Scenario makeProgrammerLost(const HostOptions& options) {
     auto rig = makeRig(options);
     rig->chip->setReenumeration(0ms, true);
     Scenario scenario = restoreScenario("programmer-lost", rig, std::nullopt);
     scenario.expectedOutput = {kStage1Done};
-    // Only an unattended tool ends: it gives up waiting for the programmer.
-    scenario.expectedExitStatus = 5;
-    scenario.verify = nullptr;
-    scenario.verifyWhenUnattended = false;
-    return scenario;
+    // It gives up waiting for the programmer.
+    return endedByUnattendedTool(std::move(scenario), 5);
 }
 
 // Where a weak cell shows: the first byte of the middle page of the image
@@ -271,10 +277,7 @@ Scenario makeVerifyStuck(const HostOptions& options) {
     placeWeakCell(*rig, false);
     Scenario scenario = restoreScenario("verify-stuck", rig, std::nullopt);
     scenario.expectedOutput = {kStage1Done};
-    scenario.expectedExitStatus = 7;
-    scenario.verify = nullptr;
-    scenario.verifyWhenUnattended = false;
-    return scenario;
+    return endedByUnattendedTool(std::move(scenario), 7);
 }
 
 // A boot programmer without the read request: it stalls 0xC3. The restore
